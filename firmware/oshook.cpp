@@ -1,0 +1,133 @@
+// Memory manager (physical windows, physical buffers, heap blocks), the SMI
+// trigger and the operating-system hooks.
+#include "oshook.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "../framework/GlobalVariable.h"
+#include "../framework/Main.h"
+
+int FdMem = -1;
+int Fd = -1;
+ALLOC_PHY_MEM_FUNC AllocPhyMemImpl = _AllocPhyMem;
+FREE_PHY_MEM_FUNC FreePhyMemImpl = _FreePhyMem;
+uint32_t gIntrBufPhyAddr = 0;
+unsigned char* gpIntrBuf = nullptr;
+bool gIoPrivilegeGranted = false;
+
+static unsigned int PageSize()
+{
+    return (unsigned int)sysconf(_SC_PAGESIZE);
+}
+
+bool InitMemMgr()
+{
+    CleanMemMgrHook = CleanMemMgr;
+    FdMem = open("/dev/mem", O_RDWR | O_SYNC);
+    if (FdMem == -1) {
+        WriteOut("[ERROR] Sorry, cannot open /dev/mem! Do you have root privilege?\n");
+        return false;
+    }
+    return true;
+}
+
+void CleanMemMgr()
+{
+    if (FdMem != -1)
+        close(FdMem);
+    FdMem = -1;
+}
+
+unsigned char* MapPhyMem(unsigned int phys, unsigned int len)
+{
+    unsigned int off = phys % PageSize();
+    void* p = mmap(nullptr, (size_t)len + off, PROT_READ | PROT_WRITE, MAP_SHARED, FdMem,
+                   (off_t)(phys - off));
+    if (p == MAP_FAILED)
+        return nullptr;
+    return (unsigned char*)p + off;
+}
+
+bool UnMapPhyMem(unsigned char* virt, unsigned int len)
+{
+    unsigned int off = (unsigned int)((uintptr_t)virt % PageSize());
+    munmap(virt - off, (size_t)len + off);
+    return true;
+}
+
+bool AllocPhyMem(unsigned int size, unsigned int* phys, unsigned char** virt)
+{
+    return AllocPhyMemImpl(size, phys, virt);
+}
+
+bool FreePhyMem(unsigned int phys, unsigned int size)
+{
+    return FreePhyMemImpl(phys, size);
+}
+
+unsigned char* AllocMem(unsigned int size)
+{
+    return (unsigned char*)calloc(1, size);
+}
+
+bool FreeMem(unsigned char* block)
+{
+    if (block != nullptr)
+        free(block);
+    return true;
+}
+
+// The one-byte port write that raises an SMI: AL the code, EBX the shared
+// buffer's physical address, ECX 0 (upper half of a 64-bit address). The
+// firmware has answered when the write returns, so memory is clobbered.
+void OutPortByte(unsigned short port, unsigned char value)
+{
+    if (!gIoPrivilegeGranted)
+        return;
+    uint32_t eax = value;
+    uint32_t ebx = gIntrBufPhyAddr;
+    uint32_t ecx = 0;
+    __asm__ __volatile__("outb %%al, %%dx" : : "a"(eax), "d"(port), "b"(ebx), "c"(ecx) : "memory");
+}
+
+uint32_t OutPortByteReadEbx(unsigned short port, unsigned char value)
+{
+    if (!gIoPrivilegeGranted)
+        return 0;
+    uint32_t eax = value;
+    uint32_t ebx = 0;
+    uint32_t ecx = 0;
+    __asm__ __volatile__("outb %%al, %%dx" : "+b"(ebx) : "a"(eax), "d"(port), "c"(ecx) : "memory");
+    return ebx;
+}
+
+void OsSetNMI_WatchdogValue()
+{
+    FILE* f = fopen("/proc/sys/kernel/nmi_watchdog", "r");
+    if (f == nullptr)
+        return;
+    fclose(f);
+    if (system("echo 0 > /proc/sys/kernel/nmi_watchdog") == -1) {
+        // The outcome of the command is not looked at.
+    }
+    sync();
+}
+
+int getch()
+{
+    struct termios saved;
+    struct termios raw;
+    tcgetattr(0, &saved);
+    raw = saved;
+    raw.c_lflag &= ~(ICANON | ECHO);
+    tcsetattr(0, TCSANOW, &raw);
+    int c = getchar();
+    tcsetattr(0, TCSANOW, &saved);
+    return c;
+}

@@ -1,0 +1,40 @@
+// Memory manager, SMI trigger and operating-system hooks.
+#ifndef OSHOOK_H
+#define OSHOOK_H
+
+#include <stdint.h>
+
+typedef bool (*ALLOC_PHY_MEM_FUNC)(unsigned int size, unsigned int* phys, unsigned char** virt);
+typedef bool (*FREE_PHY_MEM_FUNC)(unsigned int phys, unsigned int size);
+
+extern int FdMem;
+extern int Fd;
+extern ALLOC_PHY_MEM_FUNC AllocPhyMemImpl;
+extern FREE_PHY_MEM_FUNC FreePhyMemImpl;
+extern uint32_t gIntrBufPhyAddr;
+extern unsigned char* gpIntrBuf;
+
+// Whether iopl(3) was granted at start-up. Without it no port is written:
+// a port write without I/O privilege would kill the process.
+extern bool gIoPrivilegeGranted;
+
+bool InitMemMgr();
+void CleanMemMgr();
+unsigned char* MapPhyMem(unsigned int phys, unsigned int len);
+bool UnMapPhyMem(unsigned char* virt, unsigned int len);
+bool AllocPhyMem(unsigned int size, unsigned int* phys, unsigned char** virt);
+bool FreePhyMem(unsigned int phys, unsigned int size);
+unsigned char* AllocMem(unsigned int size);
+bool FreeMem(unsigned char* block);
+
+// Helper-module back end (the device's ioctl/mmap protocol).
+bool _AllocPhyMem(unsigned int size, unsigned int* phys, unsigned char** virt);
+bool _FreePhyMem(unsigned int phys, unsigned int size);
+
+void OutPortByte(unsigned short port, unsigned char value);
+// The memory-hole query's own port write: EBX 0 before, read back after.
+uint32_t OutPortByteReadEbx(unsigned short port, unsigned char value);
+void OsSetNMI_WatchdogValue();
+int getch();
+
+#endif

@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Configures and builds the project into build/ (host and release ZORVIK,
+# tessvin, fwemu and the tests). Extra arguments go to cmake --build.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$top/build" -j "$(nproc)" "$@"

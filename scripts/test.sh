@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test: first the
+# unit tests under AddressSanitizer and UndefinedBehaviorSanitizer, then the
+# whole suite on the normal build, ending with CTest's summary.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/scripts/install-deps.sh"
+
+echo "== Unit tests under ASan/UBSan =="
+cmake -S "$top" -B "$top/build-san" -DZORVIK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build "$top/build-san" -j "$(nproc)"
+(cd "$top/build-san" && ctest --output-on-failure -j "$(nproc)")
+
+echo "== Build and full test suite =="
+"$top/scripts/build.sh"
+cd "$top/build"
+ctest --output-on-failure -j "$(nproc)"
