@@ -131,3 +131,15 @@ int getch()
     tcsetattr(0, TCSANOW, &saved);
     return c;
 }
+
+// Helper-module back end. The helper module is not available in this build,
+// so no block can be obtained from it.
+bool _AllocPhyMem(unsigned int /*size*/, unsigned int* /*phys*/, unsigned char** /*virt*/)
+{
+    return false;
+}
+
+bool _FreePhyMem(unsigned int /*phys*/, unsigned int /*size*/)
+{
+    return true;
+}
