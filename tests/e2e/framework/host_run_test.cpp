@@ -1,0 +1,120 @@
+// The host ZORVIK run directly on this machine, where the I/O privilege is
+// refused: how a run ends when its own file cannot be read, how a bare
+// program name is found, and that no port write faults the process.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct RunResult {
+    std::string out;
+    int status = -1;
+};
+
+// Starts the program file with the given argv[0], words, directory and PATH.
+RunResult RunProgram(const std::string& file, const std::string& argv0, const std::vector<std::string>& words,
+              const std::string& cwd, const std::string& path)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return {};
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        dup2(fds[1], 2);
+        close(fds[0]);
+        close(fds[1]);
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        if (chdir(cwd.c_str()) != 0)
+            _exit(120);
+        std::vector<char*> argv;
+        argv.push_back((char*)argv0.c_str());
+        for (const std::string& w : words)
+            argv.push_back((char*)w.c_str());
+        argv.push_back(nullptr);
+        std::string pathVar = "PATH=" + path;
+        char* envp[] = {(char*)pathVar.c_str(), nullptr};
+        execve(file.c_str(), argv.data(), envp);
+        _exit(121);
+    }
+    close(fds[1]);
+    RunResult r;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof(buf))) > 0)
+        r.out.append(buf, (size_t)n);
+    close(fds[0]);
+    int ws = 0;
+    waitpid(pid, &ws, 0);
+    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+    return r;
+}
+
+class HostRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/hostrunXXXXXX";
+        dir = mkdtemp(tmpl);
+        bin = dir + "/bin";
+        mkdir(bin.c_str(), 0755);
+        std::string cmd = "cp " + std::string(ZORVIK_HOST_PATH) + " " + bin + "/ZORVIK";
+        ASSERT_EQ(system(cmd.c_str()), 0);
+        mkdir((dir + "/elsewhere").c_str(), 0755);
+    }
+    void TearDown() override
+    {
+        std::string cmd = "rm -rf " + dir;
+        if (system(cmd.c_str()) != 0)
+            ADD_FAILURE() << cmd;
+    }
+    std::string dir;
+    std::string bin;
+};
+
+const char LOAD_DRIVER_LINE[] = "10 - Error: Unable to load driver.\n";
+
+TEST_F(HostRun, EndsByItsDocumentedPaths)
+{
+    struct Case {
+        const char* name;
+        std::string argv0;
+        std::vector<std::string> words;
+        std::string cwd;
+        std::string path;
+        std::string out;
+        int status;
+    } cases[] = {
+        {"no words, no provider", bin + "/ZORVIK", {}, dir, "/usr/bin:/bin", LOAD_DRIVER_LINE, 16},
+        {"a command, no provider", bin + "/ZORVIK", {"/GetBootOrder"}, dir, "/bin", LOAD_DRIVER_LINE, 16},
+        {"unknown word, no provider", bin + "/ZORVIK", {"/Foo"}, dir, "/bin", LOAD_DRIVER_LINE, 16},
+        {"own file missing", dir + "/gone/ZORVIK", {"/GetMode"}, dir, "/bin",
+         "30 - Error: Problem opening file for reading.\n", 0x30},
+        {"own file cannot be read in full", dir, {}, dir, "/bin", "31 - Error: Problem reading file.\n", 0x31},
+        {"bare name found through PATH", "ZORVIK", {}, dir + "/elsewhere", "/usr/bin:" + bin,
+         LOAD_DRIVER_LINE, 16},
+        {"bare name, empty PATH entry is the current directory", "ZORVIK", {}, bin, "/usr/bin::/bin",
+         LOAD_DRIVER_LINE, 16},
+        {"bare name nowhere on PATH", "ZORVIK", {}, dir + "/elsewhere", "/usr/bin:/bin",
+         "30 - Error: Problem opening file for reading.\n", 0x30},
+        {"bare name in the current directory", "ZORVIK", {}, bin, "/usr/bin", LOAD_DRIVER_LINE, 16},
+        {"relative path as typed", "bin/ZORVIK", {}, dir, "/usr/bin", LOAD_DRIVER_LINE, 16},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunResult r = RunProgram(bin + "/ZORVIK", c.argv0, c.words, c.cwd, c.path);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.status, c.status);
+    }
+}
+
+} // namespace

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The 32-bit release ZORVIK: a static i386 executable ending with the data
+# trailer, which under qemu-i386-static behaves like the host build.
+set -u
+release=$1
+host=$2
+fail=0
+check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+
+info=$(file -b "$release")
+check "file reports a static 32-bit i386 executable" \
+  '[[ $info == *"ELF 32-bit LSB executable"* && $info == *"Intel 80386"* && $info == *"statically linked"* ]]'
+check "ELF class 32, machine 80386, executable" \
+  'readelf -h "$release" | grep -q "Class:.*ELF32" && readelf -h "$release" | grep -q "Machine:.*80386" && readelf -h "$release" | grep -q "Type:.*EXEC"'
+check "no program interpreter and no dynamic section" \
+  '! readelf -l "$release" | grep -q INTERP && ! readelf -d "$release" 2>/dev/null | grep -q NEEDED'
+
+expected_tail=$(printf '@RIZ\x70\0\0\0\x01\x64\x10\0\xff\xff\xff\xff@UII\x60\0\0\0\x99\x61\0\xff\xff\xff\xff\xff\x40\0\0\0\x40\0\0\0\x40\0\x0c\x11\0\0\0\0\x20\0\x03\x04\x03\x01\x02\0' | od -An -tx1 | tr -d ' \n')
+for f in "$release" "$host"; do
+  size=$(stat -c %s "$f")
+  tail_hex=$(tail -c 112 "$f" | head -c 56 | od -An -tx1 | tr -d ' \n')
+  check "$(basename "$(dirname "$f")") build ends with the trailer block on a 16-byte boundary" \
+    '[ $(( (size - 112) % 16 )) -eq 0 ] && [ "$tail_hex" = "$expected_tail" ]'
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$release" "$work/ZORVIK32"
+cp "$host" "$work/ZORVIK64"
+cd "$work"
+run_both() {
+  local name=$1; shift
+  local out32 out64 rc32 rc64
+  out32=$(qemu-i386-static ./ZORVIK32 "$@" 2>&1); rc32=$?
+  out64=$(./ZORVIK64 "$@" 2>&1); rc64=$?
+  check "same output and status under qemu: $name (status $rc64)" \
+    '[ "$out32" = "$out64" ] && [ "$rc32" = "$rc64" ]'
+}
+run_both "no words"
+run_both "/GetBootOrder" /GetBootOrder
+run_both "/SetMode UEFI" /SetMode UEFI
+run_both "unknown words" /Foo bar
+out32=$(qemu-i386-static -0 ./missing ./ZORVIK32 /GetMode 2>&1); rc32=$?
+check "own file missing ends with 0x30 (status $rc32)" \
+  '[ "$out32" = "30 - Error: Problem opening file for reading." ] && [ "$rc32" = 48 ]'
+exit $fail

@@ -1,0 +1,119 @@
+// The usage text assembled from the registered modules' help entries, byte
+// for byte, and the way an unclaimed word ends the run.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ChildRun.h"
+#include "framework/GlobalVariable.h"
+#include "framework/Main.h"
+#include "framework/usagehead.h"
+
+namespace {
+
+const char* const BANNER[] = {
+    "+---------------------------------------------------------------------------+",
+    "|                 Tarn BBS Utility for Android v1.01                        |",
+    "|                 Copyright (C) Tarn. All Rights Reserved.                  |",
+    "|---------------------------------------------------------------------------|",
+};
+
+// The usage text of the registered modules: banner, header-pass lines,
+// options line, listing-pass lines, closing border.
+std::vector<std::string> ExpectedUsage()
+{
+    std::vector<std::string> lines(std::begin(BANNER), std::end(BANNER));
+    lines.push_back("| Options:                                                                  |");
+    lines.push_back("+---------------------------------------------------------------------------+");
+    return lines;
+}
+
+// Lines that the help entries report to the page counter in both passes.
+const int COUNTED_HELP_LINES = 0;
+
+std::string Join(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& l : lines)
+        text += l + "\n";
+    return text;
+}
+
+// Registers the modules as a run does and ends through the usage path.
+ChildResult UsageRun(const char* word)
+{
+    return RunInChild([=] {
+        InitializeLibs();
+        InitializeGlobalVariables();
+        if (InitializeModules() != 0)
+            _exit(99);
+        TerminateWithoutExecution((char*)word);
+    });
+}
+
+TEST(UsageText, ByteForByteWithoutWords)
+{
+    ChildResult r = UsageRun(nullptr);
+    EXPECT_EQ(r.out, Join(ExpectedUsage()));
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(UsageText, EveryLineIs77Characters)
+{
+    ChildResult r = UsageRun(nullptr);
+    std::istringstream in(r.out);
+    std::string line;
+    int count = 0;
+    while (std::getline(in, line)) {
+        EXPECT_EQ(line.size(), 77u) << line;
+        count++;
+    }
+    EXPECT_EQ((size_t)count, ExpectedUsage().size());
+}
+
+TEST(UsageText, UnclaimedWordIsNamedAndEndsWithCodeOne)
+{
+    struct Case {
+        const char* word;
+    } cases[] = {{"/Foo"}, {"-GETBOOTORDERX"}, {"plain"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.word);
+        ChildResult r = UsageRun(c.word);
+        EXPECT_EQ(r.out, Join(ExpectedUsage()) + "Unknown command or option : " + c.word +
+                             "\n1 - Error: Unknown command.\n");
+        EXPECT_EQ(r.status, 1);
+    }
+}
+
+TEST(UsageText, BannerOfAnExecutedRun)
+{
+    ChildResult r = RunInChild([] {
+        InitializeGlobalVariables();
+        WriteOutUsageHead();
+    });
+    EXPECT_EQ(r.out, Join(std::vector<std::string>(std::begin(BANNER), std::end(BANNER))));
+}
+
+TEST(UsageText, HelpEntriesFeedThePageCounterWithoutPrompting)
+{
+    ChildResult r = RunInChild([] {
+        InitializeLibs();
+        InitializeGlobalVariables();
+        InitializeModules();
+        KVT_LineCount = 0;
+        for (int pass = 1; pass >= 0; pass--) {
+            for (unsigned int i = 0; i < QueueItemList.size(); i++) {
+                if (QueueItemList[i]->Help != nullptr)
+                    QueueItemList[i]->Help(pass == 1);
+            }
+        }
+        fflush(stdout);
+        _exit(KVT_LineCount);
+    });
+    EXPECT_EQ(r.out.find("<Press any key"), std::string::npos);
+    EXPECT_EQ(r.status, COUNTED_HELP_LINES);
+}
+
+} // namespace
