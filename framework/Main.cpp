@@ -60,6 +60,8 @@ void PutArgvIntoList(QX3_ARGV_LIST& args, int argc, char** argv)
 int InitializeModules()
 {
     REGISTER_QUEUE_ITEM_FUNC chain[] = {
+        RegisterInitBiosInfoQueueItem,
+        RegisterSecureFlashQueueItem,
         RegisterusageheadQueueItem,
         RegisterusagefootQueueItem,
         PtrLastQueueItem,

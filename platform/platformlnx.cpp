@@ -15,11 +15,12 @@
 #include "../framework/GlobalVariable.h"
 #include "../framework/Main.h"
 #include "../firmware/oshook.h"
+#include "../firmware/RuntimeMemoryHole.h"
 
 // Providers are tried in this order; a null entry is skipped.
-PLATFORM_LOADER RuntimeMemoryHoleLoader = nullptr;
+PLATFORM_LOADER RuntimeMemoryHoleLoader = QX3_RuntimeMemoryHoleLoader;
 PLATFORM_LOADER DefaultDriverLoader = nullptr;
-PLATFORM_UNLOADER RuntimeMemoryHoleUnloader = nullptr;
+PLATFORM_UNLOADER RuntimeMemoryHoleUnloader = QX3_RuntimeMemoryHoleUnloader;
 PLATFORM_UNLOADER DefaultDriverUnloader = nullptr;
 
 // Builds or exports the helper module for a hidden word and ends the run.
