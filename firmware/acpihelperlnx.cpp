@@ -57,7 +57,9 @@ unsigned char* QX3_GetAcpiTableImpl(unsigned char* dest, unsigned int phys, unsi
 
 // Finds the RSDP (the last "RSD PTR " on a 16-byte boundary of the area
 // wins; neither checksum nor revision is tested) and copies the start of the
-// RSDT and the XSDT. Once the RSDP was found it is not looked for again.
+// RSDT and the XSDT. A signature so close to the area's end that the RSDP
+// would run past it is passed over. Once the RSDP was found it is not
+// looked for again.
 bool QX3_GetAcpiRsdtXsdt()
 {
     if (RsdPtrInit)
@@ -69,7 +71,7 @@ bool QX3_GetAcpiRsdtXsdt()
     unsigned char* area = QX3_AcpiMapMem(ACPI_RSDP_AREA_PHYS, ACPI_RSDP_AREA_SIZE);
     if (area == nullptr)
         return false;
-    for (unsigned int off = 0; off < ACPI_RSDP_AREA_SIZE - 8; off += 16) {
+    for (unsigned int off = 0; off <= ACPI_RSDP_AREA_SIZE - sizeof(RsdPtr); off += 16) {
         if (memcmp(area + off, "RSD PTR ", 8) == 0) {
             memcpy(&RsdPtr, area + off, sizeof(RsdPtr));
             RsdPtrInit = true;
