@@ -1,0 +1,201 @@
+#include "Sandbox.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace fwemu {
+
+namespace {
+
+const char* const kProcDevices =
+    "Character devices:\n"
+    "  1 mem\n"
+    "  4 /dev/vc/0\n"
+    "  4 tty\n"
+    "  4 ttyS\n"
+    "  5 /dev/tty\n"
+    "  5 /dev/console\n"
+    "  5 /dev/ptmx\n"
+    "  7 vcs\n"
+    " 10 misc\n"
+    " 13 input\n"
+    " 29 fb\n"
+    "128 ptm\n"
+    "136 pts\n"
+    "180 usb\n"
+    "189 usb_device\n"
+    "226 drm\n"
+    "\n"
+    "Block devices:\n"
+    "  7 loop\n"
+    "  8 sd\n"
+    "  9 md\n"
+    "259 blkext\n";
+
+std::string failure(const std::string& what, int error)
+{
+    return "cannot build the sandbox: " + what + ": " + std::strerror(error);
+}
+
+int removeEntry(const char* path, const struct stat*, int type, struct FTW*)
+{
+    if (type == FTW_DP)
+        ::rmdir(path);
+    else
+        ::unlink(path);
+    return 0;
+}
+
+} // namespace
+
+const std::vector<std::string>& Sandbox::applets()
+{
+    static const std::vector<std::string> list = {
+        "sh",   "ash",   "cat",   "cp",     "echo",  "false", "grep",  "insmod", "ln",    "ls",
+        "lsmod", "mkdir", "mknod", "modprobe", "mv", "rm",    "rmdir", "rmmod",  "sed",   "sleep",
+        "sync", "test",  "touch", "true",   "uname", "chmod", "env",   "[",
+    };
+    return list;
+}
+
+Sandbox::Sandbox(const SandboxSpec& spec)
+{
+    std::string parent = spec.parent;
+    if (parent.empty()) {
+        const char* tmp = std::getenv("TMPDIR");
+        parent = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    }
+    std::string pattern = parent + "/fwemu.XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (::mkdtemp(buf.data()) == nullptr)
+        throw SandboxError(failure("mkdtemp in " + parent, errno));
+    root_ = buf.data();
+    try {
+        ::chmod(root_.c_str(), 0755);
+        for (const char* dir : {"/bin", "/sbin", "/usr", "/usr/bin", "/usr/sbin", "/usr/local", "/usr/local/bin",
+                                "/usr/local/sbin", "/dev", "/proc", "/proc/sys", "/proc/sys/kernel", "/work"})
+            makeDir(dir);
+        makeDir("/tmp", 01777);
+
+        copyFile(spec.program, kProgram, 0755);
+        copyFile(spec.busybox, "/bin/busybox", 0755);
+        for (const std::string& applet : applets())
+            if (::symlink("busybox", hostPath("/bin/" + applet).c_str()) != 0)
+                throw SandboxError(failure("link /bin/" + applet, errno));
+
+        if (::mknod(hostPath("/dev/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+            throw SandboxError(failure("mknod /dev/null", errno));
+        ::chmod(hostPath("/dev/null").c_str(), 0666);
+        writeFile("/proc/devices", kProcDevices, 0444);
+        if (spec.nmiWatchdog)
+            writeFile(kNmiWatchdog, "1\n", 0644);
+    } catch (...) {
+        remove();
+        throw;
+    }
+}
+
+Sandbox::~Sandbox()
+{
+    remove();
+}
+
+void Sandbox::remove() noexcept
+{
+    if (root_.empty())
+        return;
+    // Depth first, links not followed, never into another file system.
+    ::nftw(root_.c_str(), removeEntry, 32, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+    root_.clear();
+}
+
+void Sandbox::makeDir(const std::string& inside, unsigned mode)
+{
+    const std::string path = hostPath(inside);
+    if (::mkdir(path.c_str(), mode) != 0)
+        throw SandboxError(failure("mkdir " + inside, errno));
+    ::chmod(path.c_str(), mode);
+}
+
+void Sandbox::writeFile(const std::string& inside, const std::string& contents, unsigned mode)
+{
+    const std::string path = hostPath(inside);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0)
+        throw SandboxError(failure("create " + inside, errno));
+    ssize_t n = ::write(fd, contents.data(), contents.size());
+    int e = errno;
+    ::close(fd);
+    if (n != ssize_t(contents.size()))
+        throw SandboxError(failure("write " + inside, n < 0 ? e : EIO));
+}
+
+void Sandbox::copyFile(const std::string& from, const std::string& inside, unsigned mode)
+{
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        throw SandboxError(failure("open " + from, errno));
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        throw SandboxError("cannot build the sandbox: " + from + " is not a regular file");
+    }
+    int out = ::open(hostPath(inside).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (out < 0) {
+        int e = errno;
+        ::close(in);
+        throw SandboxError(failure("create " + inside, e));
+    }
+    off_t left = st.st_size;
+    bool inKernel = true;
+    std::vector<char> chunk;
+    while (left > 0) {
+        ssize_t n = -1;
+        if (inKernel) {
+            n = ::copy_file_range(in, nullptr, out, nullptr, size_t(left), 0);
+            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+                inKernel = false;
+                continue;
+            }
+        } else {
+            chunk.resize(1 << 16);
+            n = ::read(in, chunk.data(), chunk.size());
+            if (n > 0 && ::write(out, chunk.data(), size_t(n)) != n)
+                n = -1;
+        }
+        if (n <= 0) {
+            int e = n < 0 ? errno : EIO;
+            ::close(in);
+            ::close(out);
+            throw SandboxError(failure("copy " + from, e));
+        }
+        left -= n;
+    }
+    ::close(in);
+    ::fchmod(out, mode);
+    ::close(out);
+}
+
+bool Sandbox::readFile(const std::string& inside, std::string& contents) const
+{
+    std::ifstream in(hostPath(inside), std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream os;
+    os << in.rdbuf();
+    contents = os.str();
+    return true;
+}
+
+} // namespace fwemu

@@ -1,0 +1,67 @@
+// The root directory a program runs in under fwemu, built fresh for every run
+// and removed afterwards:
+//   /usr/local/bin/ZORVIK          copy of the program
+//   /bin/busybox, /bin/sh, ...     one copy of the static busybox, applets as links
+//   /usr/local/sbin /usr/sbin /usr/bin /sbin    empty (PATH)
+//   /dev/null                      character device 1:3
+//   /dev/mem                       regular sparse file: physical memory
+//   /proc/devices                  plain file
+//   /proc/sys/kernel/nmi_watchdog  plain file "1", when the platform has one
+//   /tmp                           empty, mode 1777
+//   /work                          empty; the current directory
+#ifndef FWEMU_SANDBOX_H
+#define FWEMU_SANDBOX_H
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace fwemu {
+
+class SandboxError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct SandboxSpec {
+    std::string program;                    // host path of the program to copy in
+    bool nmiWatchdog = true;
+    std::string busybox = "/bin/busybox";
+    std::string parent;                     // where to create the root; empty: $TMPDIR or /tmp
+};
+
+class Sandbox {
+public:
+    static constexpr const char* kProgram = "/usr/local/bin/ZORVIK";
+    static constexpr const char* kWorkDir = "/work";
+    static constexpr const char* kMemory = "/dev/mem";
+    static constexpr const char* kNmiWatchdog = "/proc/sys/kernel/nmi_watchdog";
+    static constexpr const char* kPath = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+    // The busybox applets linked into /bin.
+    static const std::vector<std::string>& applets();
+
+    // Builds the tree; throws SandboxError with what failed.
+    explicit Sandbox(const SandboxSpec& spec);
+    // Removes the tree, never crossing into another file system.
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    const std::string& root() const { return root_; }
+    // The host path of `inside`, an absolute path in the sandbox.
+    std::string hostPath(const std::string& inside) const { return root_ + inside; }
+    // The contents of a plain file in the sandbox, or nothing when it is gone.
+    bool readFile(const std::string& inside, std::string& contents) const;
+
+private:
+    void makeDir(const std::string& inside, unsigned mode = 0755);
+    void writeFile(const std::string& inside, const std::string& contents, unsigned mode = 0644);
+    void copyFile(const std::string& from, const std::string& inside, unsigned mode);
+    void remove() noexcept;
+
+    std::string root_;
+};
+
+} // namespace fwemu
+
+#endif

@@ -1,0 +1,97 @@
+// fwemu: runs a static x86 program (the host build of ZORVIK) on a virtual
+// platform whose firmware answers its SMIs. See emulator/README.md.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+#include "FirmwareModel.h"
+#include "PhysicalMemory.h"
+#include "PlatformDescription.h"
+#include "Sandbox.h"
+#include "TraceWriter.h"
+#include "Tracer.h"
+
+#ifndef FWEMU_DEFAULT_PLATFORM
+#define FWEMU_DEFAULT_PLATFORM "platforms/legacy-desktop.json"
+#endif
+
+namespace {
+
+// fwemu's own failures: one line on standard error, status 125.
+constexpr int kOwnFailure = 125;
+
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "fwemu: %s\n", message.c_str());
+    return kOwnFailure;
+}
+
+int runOnPlatform(const fwemu::Options& options)
+{
+    using namespace fwemu;
+    if (::geteuid() != 0)
+        return fail("must run as root (it needs chroot, mknod and ptrace)");
+    if (::access(options.program.c_str(), R_OK) != 0)
+        return fail("cannot read " + options.program + ": " + std::strerror(errno));
+
+    const std::string platformPath = options.platform.empty() ? FWEMU_DEFAULT_PLATFORM : options.platform;
+    const PlatformDescription platform = PlatformDescription::load(platformPath);
+    std::unique_ptr<TraceWriter> trace =
+        options.trace ? std::make_unique<TraceWriter>(*options.trace) : std::make_unique<TraceWriter>();
+
+    SandboxSpec spec;
+    spec.program = options.program;
+    spec.nmiWatchdog = platform.nmiWatchdog;
+    Sandbox sandbox(spec);
+    PhysicalMemory memory(sandbox.hostPath(Sandbox::kMemory), platform.memorySize);
+    FirmwareModel model(platform, memory);
+    Tracer tracer(model, *trace);
+
+    Launch launch;
+    launch.root = sandbox.root();
+    launch.workDir = Sandbox::kWorkDir;
+    launch.program = Sandbox::kProgram;
+    launch.argv.push_back(options.argv0.value_or(Sandbox::kProgram));
+    launch.argv.insert(launch.argv.end(), options.words.begin(), options.words.end());
+    launch.env = {std::string("PATH=") + Sandbox::kPath};
+
+    trace->write("start", {{"root", sandbox.root()},
+                           {"platform", platformPath},
+                           {"program", options.program},
+                           {"argv", launch.argv},
+                           {"layout", model.layout()}});
+    const int status = tracer.run(launch);
+
+    std::string watchdog;
+    const bool hasWatchdog = sandbox.readFile(Sandbox::kNmiWatchdog, watchdog);
+    trace->write("finish", {{"status", status},
+                            {"nmi_watchdog", hasWatchdog ? nlohmann::json(watchdog) : nlohmann::json(nullptr)},
+                            {"flash_open", model.flashInterface().isOpen()}});
+    if (options.save)
+        model.platform().save(*options.save);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        const fwemu::Options options = fwemu::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+        if (options.help) {
+            std::fputs(fwemu::usageText(), stdout);
+            return 0;
+        }
+        return runOnPlatform(options);
+    } catch (const fwemu::UsageError& e) {
+        return fail(std::string(e.what()) + " (fwemu --help shows the usage)");
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
+}
