@@ -2,6 +2,7 @@
 // for byte, and the way an unclaimed word ends the run.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "ChildRun.h"
 #include "framework/GlobalVariable.h"
 #include "framework/Main.h"
+#include "firmware/oshook.h"
 #include "framework/usagehead.h"
 
 namespace {
@@ -20,18 +22,49 @@ const char* const BANNER[] = {
     "|---------------------------------------------------------------------------|",
 };
 
+const char* const HEADER_PASS[] = {
+    "|       GETBOOTOPTION - Refer to Options: GetBootOption                     |",
+    "|        GETBOOTORDER - Refer to Options: GetBootOrder                      |",
+    "|             GETMODE - Refer to Options: GetMode                           |",
+};
+
+const char* const LISTING_PASS[] = {
+    "|       ADDBOOTOPTION - Add Boot Option                                     |",
+    "|       DELBOOTOPTION - Delet Boot Option                                   |",
+    "|       GETBOOTOPTION - Get Boot Option List                                |",
+    "|        GETBOOTORDER - Get Boot Order List                                 |",
+    "|             GETMODE - Display BBS Mode                                    |",
+    "|  SETFIRSTBOOTOPTION - Set First Boot Option                               |",
+    "|   SETFIRSTBOOTORDER - Set X to First Boot Loader, X = String that get     |",
+    "|                       from /GetBootOrder                                  |",
+    "|             SETMODE - Setting BBS Mode to X, X = UEFI or LEGACY           |",
+    "|                       Ex. /SetMode UEFI                                   |",
+    "|       SETSECUREBOOT - Set Secure Boot ON                                  |",
+    "|                       Ex. /SetSecureBoot ON/OFF                           |",
+};
+
 // The usage text of the registered modules: banner, header-pass lines,
 // options line, listing-pass lines, closing border.
 std::vector<std::string> ExpectedUsage()
 {
     std::vector<std::string> lines(std::begin(BANNER), std::end(BANNER));
+    lines.insert(lines.end(), std::begin(HEADER_PASS), std::end(HEADER_PASS));
     lines.push_back("| Options:                                                                  |");
+    lines.insert(lines.end(), std::begin(LISTING_PASS), std::end(LISTING_PASS));
     lines.push_back("+---------------------------------------------------------------------------+");
     return lines;
 }
 
 // Lines that the help entries report to the page counter in both passes.
-const int COUNTED_HELP_LINES = 0;
+const int COUNTED_HELP_LINES = 15;
+
+// Registration allocates the shared SMI buffer; here it comes from the heap.
+bool HeapSmiBuffer(unsigned int size, unsigned int* phys, unsigned char** virt)
+{
+    *virt = (unsigned char*)calloc(1, size);
+    *phys = 0x100000;
+    return *virt != nullptr;
+}
 
 std::string Join(const std::vector<std::string>& lines)
 {
@@ -47,6 +80,7 @@ ChildResult UsageRun(const char* word)
     return RunInChild([=] {
         InitializeLibs();
         InitializeGlobalVariables();
+        AllocPhyMemImpl = HeapSmiBuffer;
         if (InitializeModules() != 0)
             _exit(99);
         TerminateWithoutExecution((char*)word);
@@ -101,7 +135,9 @@ TEST(UsageText, HelpEntriesFeedThePageCounterWithoutPrompting)
     ChildResult r = RunInChild([] {
         InitializeLibs();
         InitializeGlobalVariables();
-        InitializeModules();
+        AllocPhyMemImpl = HeapSmiBuffer;
+        if (InitializeModules() != 0)
+            _exit(99);
         KVT_LineCount = 0;
         for (int pass = 1; pass >= 0; pass--) {
             for (unsigned int i = 0; i < QueueItemList.size(); i++) {
