@@ -64,7 +64,9 @@ public:
         if (v.is_number_unsigned()) {
             n = v.get<uint64_t>();
         } else if (v.is_number_integer()) {
-            fail(key, "must not be negative");
+            if (v.get<int64_t>() < 0)
+                fail(key, "must not be negative");
+            n = uint64_t(v.get<int64_t>());
         } else if (v.is_string()) {
             const std::string s = v.get<std::string>();
             char* end = nullptr;
@@ -73,7 +75,7 @@ public:
             if (s.empty() || s[0] == '-' || *end != '\0' || errno != 0)
                 fail(key, "\"" + s + "\" is not a number");
         } else {
-            fail(key, "must be a number");
+            fail(key, "must be a whole number");
         }
         if (n > max) {
             std::ostringstream os;
