@@ -58,6 +58,19 @@ int removeEntry(const char* path, const struct stat*, int type, struct FTW*)
 
 } // namespace
 
+std::string Sandbox::defaultParent()
+{
+    // A memory file system makes building and removing the tree an order of
+    // magnitude faster than a journalled disk.
+    if (::access("/dev/shm", W_OK | X_OK) == 0) {
+        struct stat st {};
+        if (::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode))
+            return "/dev/shm";
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+}
+
 const std::vector<std::string>& Sandbox::applets()
 {
     static const std::vector<std::string> list = {
@@ -70,11 +83,7 @@ const std::vector<std::string>& Sandbox::applets()
 
 Sandbox::Sandbox(const SandboxSpec& spec)
 {
-    std::string parent = spec.parent;
-    if (parent.empty()) {
-        const char* tmp = std::getenv("TMPDIR");
-        parent = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-    }
+    std::string parent = spec.parent.empty() ? defaultParent() : spec.parent;
     std::string pattern = parent + "/fwemu.XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');

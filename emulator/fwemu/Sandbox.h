@@ -27,7 +27,7 @@ struct SandboxSpec {
     std::string program;                    // host path of the program to copy in
     bool nmiWatchdog = true;
     std::string busybox = "/bin/busybox";
-    std::string parent;                     // where to create the root; empty: $TMPDIR or /tmp
+    std::string parent;                     // where to create the root; empty: defaultParent()
 };
 
 class Sandbox {
@@ -37,6 +37,8 @@ public:
     static constexpr const char* kMemory = "/dev/mem";
     static constexpr const char* kNmiWatchdog = "/proc/sys/kernel/nmi_watchdog";
     static constexpr const char* kPath = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+    // /dev/shm when usable, else $TMPDIR, else /tmp.
+    static std::string defaultParent();
     // The busybox applets linked into /bin.
     static const std::vector<std::string>& applets();
 

@@ -20,6 +20,7 @@ namespace {
 // i386 system-call numbers (the x86-64 ones come from <sys/syscall.h>).
 constexpr int kI386Iopl = 110;
 constexpr int kI386Ioperm = 101;
+constexpr int kI386Sync = 36;
 
 volatile sig_atomic_t gForwardTo = 0;
 
@@ -110,6 +111,12 @@ Tracer::Tracer(FirmwareModel& model, TraceWriter& trace) : model_(model), trace_
         const int result = call.tracee.io.setPorts(from, num, on);
         trace_.write("ioperm", {{"pid", call.tracee.pid}, {"from", from}, {"num", num}, {"on", on}, {"result", result}});
         return SyscallAction::skipWith(result);
+    });
+    // The platform's file system is the sandbox, which needs no flushing; a
+    // real sync would flush every disk of the host and cost milliseconds.
+    trapSyscall("sync", SYS_sync, kI386Sync, [this](SyscallCall& call) {
+        trace_.write("sync", {{"pid", call.tracee.pid}});
+        return SyscallAction::skipWith(0);
     });
 }
 

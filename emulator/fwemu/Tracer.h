@@ -1,6 +1,7 @@
 // Runs a program under ptrace inside the sandbox and serves what it asks of
 // the platform: the system calls named in the trap table (iopl and ioperm,
-// granted virtually) and port writes (through PortTrap). Child processes are
+// granted virtually; sync, which the in-memory sandbox does not need) and
+// port writes (through PortTrap). Child processes are
 // followed, so every process of the run has its own virtual I/O privilege
 // (inherited across fork) and the filter never stops an untraced process.
 #ifndef FWEMU_TRACER_H
