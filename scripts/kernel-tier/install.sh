@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Installs what the real-kernel test tier needs, when missing:
+#   - Debian's current amd64 kernel image, resolved from linux-image-amd64 and
+#     extracted into the cache folder (never installed as this machine's
+#     kernel), and the matching headers package, resolved from
+#     linux-headers-amd64 and installed normally;
+#   - qemu-system-x86 (without recommends) and busybox-static.
+# The cache folder is $ZORVIK_KTIER_CACHE, by default
+# /var/cache/zorvik-kernel-tier. Afterwards it holds:
+#   release            the kernel release, e.g. 6.1.0-57-amd64
+#   <release>/vmlinuz  the kernel to boot
+#   <release>/config   its configuration
+# A second run with everything in place only reads the package lists.
+# Needs root (apt-get), like scripts/install-deps.sh.
+set -euo pipefail
+
+cache=${ZORVIK_KTIER_CACHE:-/var/cache/zorvik-kernel-tier}
+export DEBIAN_FRONTEND=noninteractive
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+# The concrete package a meta package depends on, e.g. linux-image-6.1.0-57-amd64.
+resolve() {
+  apt-cache depends "$1" 2>/dev/null | awk -v pfx="$2" '$1 == "Depends:" && index($2, pfx) == 1 { print $2; exit }'
+}
+
+candidate() {
+  apt-cache policy "$1" 2>/dev/null | awk '$1 == "Candidate:" { print $2; exit }'
+}
+
+updated=0
+update_lists() {
+  if [ "$updated" = 0 ]; then
+    apt-get update -qq
+    updated=1
+  fi
+}
+
+# Resolve the image/headers pair from the local package lists; refresh the
+# lists once when they do not know the meta packages.
+image_pkg=$(resolve linux-image-amd64 linux-image-)
+if [ -z "$image_pkg" ]; then
+  update_lists
+  image_pkg=$(resolve linux-image-amd64 linux-image-)
+fi
+headers_pkg=$(resolve linux-headers-amd64 linux-headers-)
+if [ -z "$image_pkg" ] || [ -z "$headers_pkg" ]; then
+  echo "kernel-tier: cannot resolve linux-image-amd64 / linux-headers-amd64" >&2
+  exit 1
+fi
+release=${image_pkg#linux-image-}
+if [ "linux-headers-$release" != "$headers_pkg" ]; then
+  echo "kernel-tier: image $image_pkg and headers $headers_pkg do not match" >&2
+  exit 1
+fi
+version=$(candidate "$image_pkg")
+if [ -z "$version" ] || [ "$(candidate "$headers_pkg")" != "$version" ]; then
+  echo "kernel-tier: no common version for $image_pkg and $headers_pkg" >&2
+  exit 1
+fi
+
+# Packages installed normally.
+missing=()
+for p in qemu-system-x86 busybox-static; do
+  installed "$p" || missing+=("$p")
+done
+if ! installed "$headers_pkg" || [ "$(dpkg-query -W -f='${Version}' "$headers_pkg")" != "$version" ]; then
+  missing+=("$headers_pkg=$version")
+fi
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "kernel-tier: installing ${missing[*]}"
+  update_lists
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The kernel image: downloaded and unpacked into the cache, not installed.
+dir=$cache/$release
+if [ ! -s "$dir/vmlinuz" ] || [ "$(cat "$dir/version" 2>/dev/null)" != "$version" ]; then
+  echo "kernel-tier: fetching $image_pkg $version"
+  update_lists
+  rm -rf "$dir"
+  mkdir -p "$dir/deb"
+  (cd "$dir/deb" && apt-get download -qq -o APT::Sandbox::User=root "$image_pkg=$version")
+  mkdir -p "$dir/root"
+  # Only the kernel and its configuration are needed, not the modules.
+  dpkg-deb --fsys-tarfile "$dir"/deb/*.deb |
+    tar -x -C "$dir/root" "./boot/vmlinuz-$release" "./boot/config-$release"
+  mv "$dir/root/boot/vmlinuz-$release" "$dir/vmlinuz"
+  mv "$dir/root/boot/config-$release" "$dir/config"
+  rm -rf "$dir/root" "$dir/deb"
+  echo "$version" > "$dir/version"
+fi
+echo "$release" > "$cache/release.new"
+mv "$cache/release.new" "$cache/release"
+
+# Debian splits the tree: build/ holds the configured part, source/ the
+# common headers (include/linux).
+if [ ! -f "/lib/modules/$release/build/Makefile" ] || [ ! -f "/lib/modules/$release/source/include/linux/mm.h" ]; then
+  echo "kernel-tier: headers of $release are not under /lib/modules/$release" >&2
+  exit 1
+fi
+echo "kernel-tier: kernel $release ($version) ready in $dir"
