@@ -63,6 +63,10 @@ nlohmann::json DoreMailbox::decode(ByteView buffer)
     d["type"] = buffer.u8(kExtension);
     d["count"] = buffer.u8(kExtension + 1);
     d["record_size"] = buffer.u16(kExtension + 2);
+    // What the type table says one record of this type measures, so that a
+    // header with a wrong size stands out.
+    const std::optional<uint16_t> expected = recordSize(buffer.u8(kExtension), buffer.u16(kVersion));
+    d["table_record_size"] = expected ? nlohmann::json(*expected) : nlohmann::json(nullptr);
     const size_t recordBytes = size_t(buffer.u8(kExtension + 1)) * buffer.u16(kExtension + 2);
     d["records"] = buffer.hex(kRecords, std::min<size_t>(recordBytes, 64));
     if (buffer.fits(kRecords + recordBytes, 4))

@@ -245,6 +245,7 @@ TEST_F(ModelTest, DoreVersionQuery)
         EXPECT_EQ(out.detail["request"]["bytes"], "444F52450000" "1A00" "00000000" "0000" "1200" "0400"
                                                   "00" "01" "0000" "AA55FFFF");
         EXPECT_EQ(out.detail["request"]["end_marker"], 0xFFFF55AA);
+        EXPECT_TRUE(out.detail["request"]["table_record_size"].is_null());
     }
 }
 
@@ -310,6 +311,7 @@ TEST_F(ModelTest, SecureFlashRequestTraceShowsPresetAndStrayBytes)
     EXPECT_EQ(out.detail["request"]["answer_status_preset"], 1);
     EXPECT_EQ(out.detail["request"]["stray_bytes"], 1);
     EXPECT_EQ(out.detail["kind"], "secure_flash_policy");
+    EXPECT_EQ(out.detail["request"]["table_record_size"], 2);
 }
 
 TEST_F(ModelTest, MessageAtTheBufferEndHasNoTerminator)
