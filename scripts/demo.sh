@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Builds what is missing and runs ZORVIK with the given words (default:
-# /GetBootOrder).
+# Builds what is missing and runs ZORVIK on the bundled virtual platform with
+# the given words (default: /GetBootOrder). The firmware's state is kept in
+# build/demo-platform.json between runs, so a /SetMode UEFI is seen by the
+# next /GetMode; delete that file to start again from
+# platforms/legacy-desktop.json.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
-"$top/scripts/build.sh" >/dev/null
+"$top/scripts/build.sh" --target fwemu zorvik_host >/dev/null
+state="$top/build/demo-platform.json"
+[ -f "$state" ] || cp "$top/platforms/legacy-desktop.json" "$state"
 [ "$#" -gt 0 ] || set -- /GetBootOrder
-exec "$top/build/host/ZORVIK" "$@"
+exec "$top/build/fwemu" --platform "$state" --save "$state" -- "$top/build/host/ZORVIK" "$@"
