@@ -17,6 +17,8 @@ FirmwareModel::FirmwareModel(PlatformDescription platform, PhysicalMemory& memor
     if (platform_.acpi)
         acpiLayout_ = AcpiTables::build(*platform_.acpi, platform_.acpiArea(), memory_);
     layAsfStructures();
+    if (platform_.boot)
+        installBootConfiguration(calling_, *platform_.boot, memory_);
 
     functions_[kMemoryHoleQuery] = {"memory_hole", false, [this](Smi& smi) {
         const uint32_t hole = platform_.memoryHole.value_or(0);

@@ -344,6 +344,8 @@ PlatformDescription PlatformDescription::fromJson(const json& j)
     if (const json* v = r.find("secure_flash"))
         p.secureFlash = parseSecureFlash(*v);
     p.nmiWatchdog = r.boolean("nmi_watchdog", p.nmiWatchdog);
+    if (const json* v = r.find("boot"); v != nullptr && !v->is_null())
+        p.boot = BootConfigDescription::fromJson(*v);
     r.finish();
     p.validate();
     return p;
@@ -403,6 +405,8 @@ json PlatformDescription::toJson() const
         {"message_offset", hexText(secureFlash.messageOffset, 4)},
     };
     j["nmi_watchdog"] = nmiWatchdog;
+    if (boot)
+        j["boot"] = boot->toJson();
     return j;
 }
 

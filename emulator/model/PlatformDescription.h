@@ -12,6 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "BootConfiguration.h"
+
 namespace fwemu {
 
 // A platform file that cannot be used; the message names the field.
@@ -92,6 +94,7 @@ struct PlatformDescription {
     DoreDescription dore;
     SecureFlashDescription secureFlash;
     bool nmiWatchdog = true;
+    std::optional<BootConfigDescription> boot;   // none: no boot-configuration request is handled
 
     // Physical placement fixed by the platform layout.
     static constexpr uint32_t kBiosArea = 0xF0000;
