@@ -6,12 +6,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "../framework/GlobalVariable.h"
 #include "../framework/Main.h"
+#include "../platform/driver.h"
 
 int FdMem = -1;
 int Fd = -1;
@@ -132,14 +134,38 @@ int getch()
     return c;
 }
 
-// Helper-module back end. The helper module is not available in this build,
-// so no block can be obtained from it.
-bool _AllocPhyMem(unsigned int /*size*/, unsigned int* /*phys*/, unsigned char** /*virt*/)
+// Helper-module back end: the module hands out a block of kernel memory on
+// CMD_ALLOC and maps its current block, the one allocated last, on mmap.
+// One mapping is kept; a release always undoes the latest one.
+static unsigned char* VirtualAddr = nullptr;
+
+bool _AllocPhyMem(unsigned int size, unsigned int* phys, unsigned char** virt)
 {
-    return false;
+    QORFLDRV_ALLOC record;
+    memset(&record, 0, sizeof(record));
+    record.size = (long)size;
+    VirtualAddr = nullptr;
+    if (ioctl(Fd, CMD_ALLOC, &record) != 0)
+        return false;
+    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, Fd, 0);
+    if (p == MAP_FAILED)
+        return false;
+    VirtualAddr = (unsigned char*)p;
+    *phys = (unsigned int)(uintptr_t)record.kphysadd;
+    *virt = VirtualAddr;
+    return true;
 }
 
-bool _FreePhyMem(unsigned int /*phys*/, unsigned int /*size*/)
+bool _FreePhyMem(unsigned int phys, unsigned int size)
 {
+    if (VirtualAddr == nullptr)
+        return true;
+    munmap(VirtualAddr, size);
+    QORFLDRV_ALLOC record;
+    memset(&record, 0, sizeof(record));
+    record.size = (long)size;
+    record.kphysadd = (void*)(uintptr_t)phys;
+    ioctl(Fd, CMD_FREE, &record);
+    VirtualAddr = nullptr;
     return true;
 }

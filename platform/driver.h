@@ -1,13 +1,63 @@
-// Generation, build and load of the helper kernel module, and its device node.
+// The helper kernel module "qorfldrv": the text of its sources and Makefiles,
+// their build against a kernel tree, the rebuildable package of "/gendrv",
+// and the load, device node and unload of the built module.
 #ifndef DRIVER_H
 #define DRIVER_H
 
+#include <stdio.h>
+
 #include "../framework/QX3Types.h"
 
-// Serves "/makedrv" and "/gendrv": true when the build or export succeeded.
+// Requests of the module's device (plain numbers, as in the generated
+// qorfldrv.h).
+#define CMD_ALLOC 0x4160
+#define CMD_FREE 0x4161
+#define CMD_LOCK_KB 0x4162
+#define CMD_UNLOCK_KB 0x4163
+
+// The record of CMD_ALLOC and CMD_FREE, laid out as the generated qorfldrv.h
+// declares it for the same ABI: five machine words.
+typedef struct tagQORFLDRV_ALLOC {
+    long size;               // bytes wanted (CMD_ALLOC)
+    unsigned long kvirtlen;  // the module's own
+    void* kmallocptr;        // the module's own
+    void* kvirtadd;          // reply: kernel virtual address of the block
+    void* kphysadd;          // reply: physical address; CMD_FREE: block to free
+} QORFLDRV_ALLOC;
+
+static_assert(sizeof(QORFLDRV_ALLOC) == (sizeof(long) == 8 ? 40 : 20),
+              "QORFLDRV_ALLOC must match the module's record");
+
+// Size of every text buffer of this unit: paths and composed command lines.
+#define DRV_TEXT_SIZE 128
+
+extern int generatedrv;              // 1 while "/gendrv" is being served
+extern char gendir[DRV_TEXT_SIZE];   // output directory of the package
+
+// Serves "/makedrv" and "/gendrv": true when the request was served.
 bool BuildQorflDrv(QX3_ARGV_LIST& args);
-// Builds if needed, loads and opens the helper module: 0 on success.
+// Copies a kept module or builds one, loads it and opens its device node into
+// Fd: 0 on success, else 16.
 int FLASH_LoadDriver();
-int FLASH_UnloadDriver();
+// Closes the device, removes the node and the module file, unloads the module.
+void FLASH_UnloadDriver();
+
+// Writes the sources into .temp and builds them. `kernel` is "KERNEL=<dir> "
+// (the trailing space is dropped here) or null for the running kernel.
+void CreateDriverSoueceFile(char* kernel);
+// Exports the package into gendir after a build, when "/gendrv" asked for it.
+void GenerateDriverSoueceFile(char* kernel);
+// True when <dir>/include/linux and /usr/bin/gcc exist; prints why not.
+bool CheckKernelSource(char* dir);
+// Looks "qorfldrv" up in /proc/devices; true when a major is known.
+bool CheckQORDevice(int& major, bool report);
+
+// The five files in .temp (qorwrap.h, qorwrap.c, qorfldrv.h, qorfldrv.c,
+// Makefile) for the given kernel generation and tree. False when the tree's
+// include/linux/mm.h cannot be read: the generation stops inside qorwrap.c.
+bool WriteDriverSourceFiles(bool kernel24, const char* kernelDir);
+// The Makefile of .temp, and the one of the exported package.
+void WriteBuildMakefile(FILE* f, bool kernel24);
+void WritePackageMakefile(FILE* f, bool kernel24);
 
 #endif

@@ -19,9 +19,9 @@
 
 // Providers are tried in this order; a null entry is skipped.
 PLATFORM_LOADER RuntimeMemoryHoleLoader = QX3_RuntimeMemoryHoleLoader;
-PLATFORM_LOADER DefaultDriverLoader = nullptr;
+PLATFORM_LOADER DefaultDriverLoader = QX3_LinuxDriverLoader;
 PLATFORM_UNLOADER RuntimeMemoryHoleUnloader = QX3_RuntimeMemoryHoleUnloader;
-PLATFORM_UNLOADER DefaultDriverUnloader = nullptr;
+PLATFORM_UNLOADER DefaultDriverUnloader = QX3_LinuxDriverUnloader;
 
 // Builds or exports the helper module for a hidden word and ends the run.
 [[noreturn]] static void ServeHiddenWord(QX3_ARGV_LIST& args, const char* step)
