@@ -338,7 +338,7 @@ TEST_F(Fwemu, PhysicalMemoryIsSharedWithTheFirmware)
     const std::string buffer = hex(kHole);
     const std::string status = hex(kHole + 16);
     const std::string output0 = hex(kHole + 20);
-    const Outcome r = probe(platform({{"flash", {{"open_status", 2}}}}),
+    const Outcome r = probe(platform({{"flash", {{"open_status", 2}}}, {"boot", nullptr}}),
                         {"iopl", "3",
                          "peek", "0xF6A40", "8",                       // the RSDP
                          "poke", status, "EE",
