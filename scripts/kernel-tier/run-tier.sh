@@ -104,7 +104,8 @@ if [ -s "$work/gendrv/stderr.txt" ] && complaints "$work/gendrv/stderr.txt" > /d
 else
   ok gendrv/no-warnings
 fi
-make -C "$pkg" > "$work/gendrv/make.txt" 2>&1
+# The package's Makefile names its directory as $(PWD): run make inside it.
+(cd "$pkg" 2>/dev/null && make) > "$work/gendrv/make.txt" 2>&1
 status=$?
 if [ "$status" = 0 ] && [ -f "$pkg/qorfldrv_mod.o" ]; then
   ok gendrv/package-make
@@ -184,13 +185,13 @@ smis() {
 
 # The guest's kernel probe lines of one run (after "kernel probes:").
 probe_lines() {
-  awk -v run="$1" '
+  tr -d '\r' < "$work/serial.log" | awk -v run="$1" '
     /^ok |^not ok / { on = 0 }
     $0 ~ "^  ZORVIK run " run "$" { mine = 1; next }
     /^  ZORVIK run / { mine = 0 }
     mine && /^  kernel probes:/ { on = 1; next }
     on && /^  \| / { sub(/^  \| /, ""); print }
-  ' "$work/serial.log" | tr -d '\r'
+  '
 }
 
 # Value of NAME=0x... in a probe line, as a number.
@@ -270,8 +271,9 @@ if grep -q '^zorvik-kept' "$plan"; then
     not_ok zorvik-kept/buffer-mapped "module mappings (address size): $(echo $maps)"
   fi
   buffer=$(echo "$maps" | tail -n 1 | cut -d' ' -f1)
-  # 0x7F memory-hole query, 0x20 open, 0x25 flash information, 0x24 close.
-  check_smis zorvik-kept 0xa1 0xa2 "127 32 37 36 " "$buffer"
+  # 0x7F memory-hole query, 0x0D manufacturing-mode query at GetTypeDA's
+  # registration, 0x20 open, 0x25 flash information, 0x24 close.
+  check_smis zorvik-kept 0xa1 0xa2 "127 13 32 37 36 " "$buffer"
   if [ -n "$facp" ] && devmem_covers kept $((facp)); then
     ok zorvik-kept/fadt-read
   else

@@ -122,13 +122,14 @@ protocol() {
 
 # run_zorvik LABEL FROM TO: runs ZORVIK /GetBootOrder in /ktier/zorvik
 # between the port marks FROM and TO; sets status, leaves its output in
-# /tmp/zorvik.out and the probe lines in /tmp/probes.txt.
+# /tmp/zorvik.out (error output, i.e. that of the shell commands it starts,
+# in /tmp/zorvik.err) and the probe lines in /tmp/probes.txt.
 run_zorvik() {
   cd /ktier/zorvik
   dmesg -c > /dev/null
   mark "$2"
   probes_on
-  ./ZORVIK /GetBootOrder > /tmp/zorvik.out 2>&1
+  ./ZORVIK /GetBootOrder > /tmp/zorvik.out 2> /tmp/zorvik.err
   status=$?
   probes_off
   mark "$3"
@@ -136,6 +137,10 @@ run_zorvik() {
   echo "  ZORVIK run $1"
   echo "  exit status $status, output:"
   sed 's/^/  | /' /tmp/zorvik.out
+  if [ -s /tmp/zorvik.err ]; then
+    echo "  error output (its shell commands):"
+    sed 's/^/  | /' /tmp/zorvik.err
+  fi
   if [ -s /tmp/probes.txt ]; then
     echo "  kernel probes:"
     sed 's/^/  | /' /tmp/probes.txt
