@@ -26,8 +26,11 @@ void TraceWriter::write(const std::string& event, const nlohmann::json& fields)
     // nlohmann's object keeps keys sorted; "seq" and "event" are written
     // first by hand so that a line reads naturally.
     std::string line = "{\"seq\":" + std::to_string(seq_++) + ",\"event\":" + nlohmann::json(event).dump();
+    // Text that is not UTF-8 (a program's argv may hold any bytes) is
+    // written with U+FFFD in place of the bad bytes.
     for (auto it = fields.begin(); it != fields.end(); ++it)
-        line += "," + nlohmann::json(it.key()).dump() + ":" + it.value().dump();
+        line += "," + nlohmann::json(it.key()).dump() + ":" +
+                it.value().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     line += "}\n";
     std::fputs(line.c_str(), file_);
 }

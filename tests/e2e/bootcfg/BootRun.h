@@ -1,0 +1,48 @@
+// Runs the host ZORVIK under fwemu on a platform with a boot configuration
+// and collects what the user sees (output, exit status), what the firmware
+// was asked (the calling-interface requests of the trace) and the firmware's
+// boot configuration after the run (the platform as fwemu saves it).
+#ifndef BOOTRUN_H
+#define BOOTRUN_H
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+using nlohmann::json;
+
+// The memory hole of the test platform: the shared SMI buffer.
+const unsigned int PHYS = 0x1FE00000;
+
+struct BootRun {
+    std::string out; // standard output and standard error, interleaved
+    int status = -1;
+    std::vector<json> trace;
+    json boot; // the platform's "boot" object after the run
+
+    // The calling-interface requests after the manufacturing-mode query of
+    // module registration, in order.
+    std::vector<json> Calls() const;
+    // "CLASS/SELECT" of each of them.
+    std::vector<std::string> Requests() const;
+    // The last request of this class and select; null when none was sent.
+    json Last(int cls, int select) const;
+};
+
+// A platform with a memory hole, SMI port 0xB2 and a working flash
+// interface; its firmware is in legacy ("legacy") or UEFI ("uefi") mode with
+// four BBS devices (SATA HDD, USB HDD, one without a description, CD-ROM;
+// priority 1, 0, 3, 2) and two boot options (Windows Boot Manager,
+// Recovery).
+json BootPlatform(const std::string& mode = "legacy");
+
+BootRun RunBoot(const json& platform, const std::vector<std::string>& words);
+
+// Output pieces.
+extern const char BANNER[];
+std::string UsageText();
+std::string ErrorLine(int code);
+std::string Refused(const std::string& word); // usage text, the unknown word, code 1
+
+#endif
