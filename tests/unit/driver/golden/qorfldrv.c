@@ -1,6 +1,12 @@
 #include <linux/mm.h>
 #include <asm/io.h>
 #include <linux/interrupt.h>
+#ifndef LINUX_VERSION_CODE
+#include <linux/version.h>
+#endif
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
+#include <linux/module.h>
+#endif
 #include "qorfldrv.h"
 #include "qorwrap.h"
 int qorfldrv_ioctl(void);
@@ -143,7 +149,11 @@ if (kmalloc_ptr == NULL) return -ENXIO;
 if (size > kmalloc_len) return -ENXIO;
 if (offset + size > kmalloc_len) return -ENXIO;
 if ((vma->vm_flags & VM_WRITE) && !(vma->vm_flags & VM_SHARED)) return -EINVAL;
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(6,3,0)
+vm_flags_set(vma, VM_LOCKED);
+#else
 vma->vm_flags |= VM_LOCKED;
+#endif
 pvArg0 = vma;
 ulArg0 = vma->vm_start;
 ulArg1 = virt_to_phys(kmalloc_area);
