@@ -11,6 +11,7 @@
 
 #include "CommandLine.h"
 #include "FirmwareModel.h"
+#include "HelperDevice.h"
 #include "PhysicalMemory.h"
 #include "PlatformDescription.h"
 #include "Sandbox.h"
@@ -52,6 +53,9 @@ int runOnPlatform(const fwemu::Options& options)
     PhysicalMemory memory(sandbox.hostPath(Sandbox::kMemory), platform.memorySize);
     FirmwareModel model(platform, memory);
     Tracer tracer(model, *trace);
+    HelperDevice helper(model.platform(), sandbox, memory, *trace);
+    helper.prepareSandbox();
+    helper.install(tracer);
 
     Launch launch;
     launch.root = sandbox.root();
@@ -67,6 +71,7 @@ int runOnPlatform(const fwemu::Options& options)
                            {"argv", launch.argv},
                            {"layout", model.layout()}});
     const int status = tracer.run(launch);
+    helper.finish();
 
     std::string watchdog;
     const bool hasWatchdog = sandbox.readFile(Sandbox::kNmiWatchdog, watchdog);

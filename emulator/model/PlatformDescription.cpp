@@ -346,6 +346,8 @@ PlatformDescription PlatformDescription::fromJson(const json& j)
     p.nmiWatchdog = r.boolean("nmi_watchdog", p.nmiWatchdog);
     if (const json* v = r.find("boot"); v != nullptr && !v->is_null())
         p.boot = BootConfigDescription::fromJson(*v);
+    if (const json* v = r.find("kernel"); v != nullptr && !v->is_null())
+        p.kernel = KernelDescription::fromJson(*v);
     r.finish();
     p.validate();
     return p;
@@ -407,6 +409,8 @@ json PlatformDescription::toJson() const
     j["nmi_watchdog"] = nmiWatchdog;
     if (boot)
         j["boot"] = boot->toJson();
+    if (kernel)
+        j["kernel"] = kernel->toJson();
     return j;
 }
 

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "BootConfiguration.h"
+#include "KernelDescription.h"
 
 namespace fwemu {
 
@@ -95,6 +96,7 @@ struct PlatformDescription {
     SecureFlashDescription secureFlash;
     bool nmiWatchdog = true;
     std::optional<BootConfigDescription> boot;   // none: no boot-configuration request is handled
+    std::optional<KernelDescription> kernel;     // none: no kernel tree, no helper module
 
     // Physical placement fixed by the platform layout.
     static constexpr uint32_t kBiosArea = 0xF0000;

@@ -1,0 +1,229 @@
+#include "KernelDescription.h"
+
+#include <cerrno>
+#include <set>
+
+#include "PlatformDescription.h"
+
+namespace fwemu {
+
+using nlohmann::json;
+
+namespace {
+
+const std::pair<const char*, int> kErrnoNames[] = {
+    {"EPERM", EPERM},   {"ENOENT", ENOENT}, {"EIO", EIO},       {"ENXIO", ENXIO},   {"ENOMEM", ENOMEM},
+    {"EACCES", EACCES}, {"EBUSY", EBUSY},   {"EEXIST", EEXIST}, {"ENODEV", ENODEV}, {"ENOTDIR", ENOTDIR},
+    {"EINVAL", EINVAL}, {"ENOSPC", ENOSPC}, {"EROFS", EROFS},   {"ENOEXEC", ENOEXEC},
+};
+
+[[noreturn]] void fail(const std::string& field, const std::string& what)
+{
+    throw PlatformError("kernel" + (field.empty() ? std::string() : "." + field) + ": " + what);
+}
+
+class Fields {
+public:
+    explicit Fields(const json& object) : object_(object)
+    {
+        if (!object_.is_object())
+            fail("", "must be an object or null");
+    }
+    const json* find(const std::string& key)
+    {
+        used_.insert(key);
+        auto it = object_.find(key);
+        return it == object_.end() ? nullptr : &*it;
+    }
+    bool boolean(const std::string& key, bool fallback)
+    {
+        const json* v = find(key);
+        if (v == nullptr)
+            return fallback;
+        if (!v->is_boolean())
+            fail(key, "must be true or false");
+        return v->get<bool>();
+    }
+    unsigned number(const std::string& key, unsigned min, unsigned max, unsigned fallback)
+    {
+        const json* v = find(key);
+        if (v == nullptr)
+            return fallback;
+        if (!v->is_number_integer() || v->get<int64_t>() < min || v->get<int64_t>() > max)
+            fail(key, "must be a whole number from " + std::to_string(min) + " to " + std::to_string(max));
+        return unsigned(v->get<int64_t>());
+    }
+    std::optional<int> error(const std::string& key)
+    {
+        const json* v = find(key);
+        if (v == nullptr || v->is_null())
+            return std::nullopt;
+        std::optional<int> e = v->is_string() ? errnoFromName(v->get<std::string>()) : std::nullopt;
+        if (!e)
+            fail(key, "must be null or an errno name such as \"EPERM\"");
+        return e;
+    }
+    void finish() const
+    {
+        for (auto it = object_.begin(); it != object_.end(); ++it)
+            if (used_.count(it.key()) == 0)
+                fail(it.key(), "unknown field");
+    }
+
+private:
+    const json& object_;
+    std::set<std::string> used_;
+};
+
+bool safeSandboxPath(const std::string& path)
+{
+    if (path.size() < 2 || path[0] != '/' || path.back() == '/')
+        return false;
+    size_t start = 1;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        std::string part = path.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        start = end + 1;
+    }
+    // What the sandbox itself is made of stays as it is.
+    for (const char* own : {"/bin/", "/proc/"})
+        if (path.compare(0, std::string(own).size(), own) == 0)
+            return false;
+    return path != "/dev/null" && path != "/dev/mem" && path != "/usr/local/bin/ZORVIK";
+}
+
+} // namespace
+
+std::optional<int> errnoFromName(const std::string& name)
+{
+    for (const auto& e : kErrnoNames)
+        if (name == e.first)
+            return e.second;
+    return std::nullopt;
+}
+
+std::string errnoName(int error)
+{
+    for (const auto& e : kErrnoNames)
+        if (error == e.second)
+            return e.first;
+    return std::to_string(error);
+}
+
+std::string KernelDescription::treePath() const
+{
+    switch (tree) {
+    case Tree::Source:
+        return "/lib/modules/" + release + "/source/";
+    case Tree::Build:
+        return "/lib/modules/" + release + "/build/";
+    case Tree::None:
+        break;
+    }
+    return "";
+}
+
+std::string KernelDescription::mmHeader() const
+{
+    std::string h = "#ifndef _LINUX_MM_H\n#define _LINUX_MM_H\n\nstruct vm_area_struct;\n\n";
+    if (remapPfnRange)
+        h += "int remap_pfn_range(struct vm_area_struct *, unsigned long addr,\n"
+             "\t\t\tunsigned long pfn, unsigned long size, pgprot_t);\n";
+    if (remapPageRange && *remapPageRange == 4)
+        h += "int remap_page_range(unsigned long from, unsigned long to,\n"
+             "\t\t\tunsigned long size, pgprot_t prot);\n";
+    else if (remapPageRange)
+        h += "int remap_page_range(struct vm_area_struct *vma, unsigned long from,\n"
+             "\t\t\tunsigned long to, unsigned long size, pgprot_t prot);\n";
+    h += "\n#endif\n";
+    return h;
+}
+
+KernelDescription KernelDescription::fromJson(const json& j)
+{
+    Fields r(j);
+    KernelDescription k;
+    if (const json* v = r.find("release")) {
+        if (!v->is_string() || v->get<std::string>().empty() || v->get<std::string>().size() > 64 ||
+            v->get<std::string>().find_first_of("/\n ") != std::string::npos)
+            fail("release", "must be a text of 1 to 64 characters without '/', spaces or line ends");
+        k.release = v->get<std::string>();
+    }
+    if (const json* v = r.find("tree")) {
+        if (v->is_null())
+            k.tree = Tree::None;
+        else if (*v == "source")
+            k.tree = Tree::Source;
+        else if (*v == "build")
+            k.tree = Tree::Build;
+        else
+            fail("tree", "must be \"source\", \"build\" or null");
+    }
+    k.includeLinux = r.boolean("include_linux", k.includeLinux);
+    k.remapPfnRange = r.boolean("remap_pfn_range", k.remapPfnRange);
+    if (const json* v = r.find("remap_page_range")) {
+        if (v->is_null())
+            k.remapPageRange.reset();
+        else if (*v == 4 || *v == 5)
+            k.remapPageRange = v->get<unsigned>();
+        else
+            fail("remap_page_range", "must be 4, 5 (its parameters) or null (not declared)");
+    }
+    k.bootConfig = r.boolean("boot_config", k.bootConfig);
+    k.gcc = r.boolean("gcc", k.gcc);
+    if (const json* v = r.find("make")) {
+        if (*v == "builds")
+            k.makeFails = false;
+        else if (*v == "fails")
+            k.makeFails = true;
+        else
+            fail("make", "must be \"builds\" or \"fails\"");
+    }
+    k.insmodFailures = r.number("insmod_failures", 0, kMaxFailures, k.insmodFailures);
+    k.major = r.number("major", 1, kMaxMajor, k.major);
+    k.loadedAtStart = r.boolean("loaded_at_start", k.loadedAtStart);
+    k.mknodError = r.error("mknod_error");
+    k.openError = r.error("open_error");
+    if (const json* v = r.find("files"); v != nullptr && !v->is_null()) {
+        if (!v->is_object())
+            fail("files", "must be an object of sandbox paths and their contents");
+        for (auto it = v->begin(); it != v->end(); ++it) {
+            if (!safeSandboxPath(it.key()))
+                fail("files", "\"" + it.key() + "\" is not an absolute path the sandbox may hold");
+            if (!it->is_string())
+                fail("files", "the contents of \"" + it.key() + "\" must be a text");
+            k.files[it.key()] = it->get<std::string>();
+        }
+    }
+    r.finish();
+    return k;
+}
+
+json KernelDescription::toJson() const
+{
+    json files = json::object();
+    for (const auto& f : this->files)
+        files[f.first] = f.second;
+    return {
+        {"release", release},
+        {"tree", tree == Tree::Source ? json("source") : tree == Tree::Build ? json("build") : json(nullptr)},
+        {"include_linux", includeLinux},
+        {"remap_pfn_range", remapPfnRange},
+        {"remap_page_range", remapPageRange ? json(*remapPageRange) : json(nullptr)},
+        {"boot_config", bootConfig},
+        {"gcc", gcc},
+        {"make", makeFails ? "fails" : "builds"},
+        {"insmod_failures", insmodFailures},
+        {"major", major},
+        {"loaded_at_start", loadedAtStart},
+        {"mknod_error", mknodError ? json(errnoName(*mknodError)) : json(nullptr)},
+        {"open_error", openError ? json(errnoName(*openError)) : json(nullptr)},
+        {"files", files},
+    };
+}
+
+} // namespace fwemu
