@@ -345,10 +345,16 @@ SyscallAction HelperDevice::onLoad(SyscallCall& call, bool fromFile)
         result = -EPERM;
     else if (!readable)
         result = fromFile ? -EBADF : -EFAULT;
+    else if (pid == failedLoader_)
+        result = failedLoad_;
     else
         result = module_->load(image);
     if (result == 0)
         writeDevicesFile();
+    else if (module_ && readable) {
+        failedLoader_ = pid;
+        failedLoad_ = result;
+    }
     json fields = {{"pid", pid}, {"call", fromFile ? "finit_module" : "init_module"},
                    {"image", firstLine(image)}, {"result", result}};
     if (result == 0)

@@ -80,6 +80,10 @@ private:
     TraceWriter& trace_;
     std::unique_ptr<HelperModule> module_;      // null without "kernel"
     std::map<std::string, Node> nodes_;         // host path -> device number
+    // The process whose load failed last: one insmod may try both load
+    // calls, and a failed insmod fails with both.
+    pid_t failedLoader_ = 0;
+    int failedLoad_ = 0;
 };
 
 } // namespace fwemu
