@@ -151,6 +151,7 @@ bool _AllocPhyMem(unsigned int size, unsigned int* phys, unsigned char** virt)
     if (p == MAP_FAILED)
         return false;
     VirtualAddr = (unsigned char*)p;
+    NoteDeviceMapping(VirtualAddr, size);
     *phys = (unsigned int)(uintptr_t)record.kphysadd;
     *virt = VirtualAddr;
     return true;
@@ -161,6 +162,7 @@ bool _FreePhyMem(unsigned int phys, unsigned int size)
     if (VirtualAddr == nullptr)
         return true;
     munmap(VirtualAddr, size);
+    ForgetDeviceMapping(VirtualAddr);
     QORFLDRV_ALLOC record;
     memset(&record, 0, sizeof(record));
     record.size = (long)size;

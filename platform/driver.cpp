@@ -13,6 +13,7 @@
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -1107,6 +1108,45 @@ bool BuildQorflDrv(QX3_ARGV_LIST& args)
 // Load and unload
 // ---------------------------------------------------------------------------
 
+// The device's mappings still in place. The program makes two (the shared
+// buffer is allocated twice and only the second is released); more than fit
+// here are not tracked and keep the module loaded until the next run.
+#define DEVICE_MAPPING_SLOTS 8
+
+static struct {
+    unsigned char* virt;
+    unsigned int size;
+} DeviceMappings[DEVICE_MAPPING_SLOTS];
+
+void NoteDeviceMapping(unsigned char* virt, unsigned int size)
+{
+    for (int i = 0; i < DEVICE_MAPPING_SLOTS; i++) {
+        if (DeviceMappings[i].virt == nullptr) {
+            DeviceMappings[i].virt = virt;
+            DeviceMappings[i].size = size;
+            return;
+        }
+    }
+}
+
+void ForgetDeviceMapping(unsigned char* virt)
+{
+    for (int i = 0; i < DEVICE_MAPPING_SLOTS; i++) {
+        if (DeviceMappings[i].virt == virt)
+            DeviceMappings[i].virt = nullptr;
+    }
+}
+
+static void ReleaseDeviceMappings()
+{
+    for (int i = 0; i < DEVICE_MAPPING_SLOTS; i++) {
+        if (DeviceMappings[i].virt != nullptr) {
+            munmap(DeviceMappings[i].virt, DeviceMappings[i].size);
+            DeviceMappings[i].virt = nullptr;
+        }
+    }
+}
+
 // The major of the first /proc/devices line naming "qorfldrv"; `major` is
 // left alone when there is none or the file cannot be read.
 static bool FindQorflDevice(int& major)
@@ -1213,6 +1253,9 @@ void FLASH_UnloadDriver()
 {
     if (Fd == 0)
         return;
+    // The run is ending: nothing uses the blocks any more, and while one is
+    // still mapped the device stays open and rmmod refuses the module.
+    ReleaseDeviceMappings();
     close(Fd);
     remove(DrvNode);
     remove("./qorfldrv_mod");

@@ -42,6 +42,12 @@ int FLASH_LoadDriver();
 // Closes the device, removes the node and the module file, unloads the module.
 void FLASH_UnloadDriver();
 
+// Mappings of the device's blocks that the memory manager made and has not
+// released. A mapping holds the device open, and an open device cannot be
+// unloaded, so the unload releases what is left of them first.
+void NoteDeviceMapping(unsigned char* virt, unsigned int size);
+void ForgetDeviceMapping(unsigned char* virt);
+
 // Writes the sources into .temp and builds them. `kernel` is "KERNEL=<dir> "
 // (the trailing space is dropped here) or null for the running kernel.
 void CreateDriverSoueceFile(char* kernel);
