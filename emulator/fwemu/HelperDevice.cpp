@@ -297,6 +297,45 @@ std::optional<std::string> HelperDevice::nodeOfDescriptor(pid_t pid, int fd) con
     return target;
 }
 
+bool HelperDevice::isNodePath(std::string path) const
+{
+    const std::string deleted = " (deleted)";
+    if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+        path.erase(path.size() - deleted.size());
+    return nodes_.count(path) != 0;
+}
+
+bool HelperDevice::deviceInUse() const
+{
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::string proc = entry.path().string();
+        if (readLink(proc + "/root") != sandbox_.root())
+            continue;
+        std::error_code fdEc;
+        for (const auto& fd : fs::directory_iterator(proc + "/fd", fdEc))
+            if (isNodePath(readLink(fd.path().string())))
+                return true;
+        // A mapping keeps the device's file, and so the device, open.
+        std::ifstream maps(proc + "/maps");
+        std::string line;
+        while (std::getline(maps, line)) {
+            std::istringstream fields(line);
+            std::string range, perms, offset, device, inode;
+            fields >> range >> perms >> offset >> device >> inode;
+            std::string path;
+            std::getline(fields, path);
+            path.erase(0, path.find_first_not_of(' '));
+            if (!path.empty() && isNodePath(path))
+                return true;
+        }
+    }
+    return false;
+}
+
 void HelperDevice::writeDevicesFile()
 {
     const std::string path = sandbox_.hostPath("/proc/devices");
@@ -372,7 +411,7 @@ SyscallAction HelperDevice::onRemove(SyscallCall& call)
     else if (!module_)
         result = -ENOENT;
     else
-        result = module_->unload(*name);
+        result = module_->unload(*name, deviceInUse());
     if (result == 0)
         writeDevicesFile();
     trace_.write("module_remove",
@@ -424,7 +463,7 @@ SyscallAction HelperDevice::onOpen(SyscallCall& call, int dirfd, uint64_t pathAd
     if (platform_.kernel->openError)
         result = -*platform_.kernel->openError;
     else
-        result = module_->open(nodes_[*host].major);
+        result = module_->open(nodes_[*host].major, deviceInUse());
     trace_.write("device_open", {{"pid", pid}, {"path", *path}, {"major", nodes_[*host].major},
                                  {"flags", flags & 0xFFFFFFFF}, {"result", result}});
     // The open itself runs: it opens the node, which is /dev/mem's file.
@@ -434,10 +473,8 @@ SyscallAction HelperDevice::onOpen(SyscallCall& call, int dirfd, uint64_t pathAd
 SyscallAction HelperDevice::onClose(SyscallCall& call)
 {
     const int fd = asInt(call.args[0]);
-    if (nodeOfDescriptor(call.tracee.pid, fd)) {
-        module_->release();
+    if (nodeOfDescriptor(call.tracee.pid, fd))
         trace_.write("device_close", {{"pid", call.tracee.pid}, {"fd", fd}});
-    }
     return SyscallAction::run();
 }
 

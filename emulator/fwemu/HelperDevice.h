@@ -71,6 +71,10 @@ private:
     // The node behind an open descriptor of the process, if it is one.
     std::optional<std::string> nodeOfDescriptor(pid_t pid, int fd) const;
     bool isLiveNode(const std::string& hostPath) const;
+    // Whether a process of the sandbox holds a module node open or mapped:
+    // the kernel releases the device only when the last of them is gone.
+    bool deviceInUse() const;
+    bool isNodePath(std::string path) const;
     void writeDevicesFile();
     std::string insidePath(const std::string& hostPath) const;
 

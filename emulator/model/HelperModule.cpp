@@ -66,15 +66,14 @@ int HelperModule::load(const std::string& image)
     if (image != kernel_.moduleImage())
         return -ENOEXEC;
     loaded_ = true;
-    openCount_ = 0;
     return 0;
 }
 
-int HelperModule::unload(const std::string& name)
+int HelperModule::unload(const std::string& name, bool inUse)
 {
     if (!loaded_ || name != kModuleName)
         return -ENOENT;
-    if (openCount_ > 0)
+    if (inUse)
         return -EAGAIN;
     // Module end frees every live block.
     table_.clear();
@@ -84,20 +83,13 @@ int HelperModule::unload(const std::string& name)
     return 0;
 }
 
-int HelperModule::open(unsigned nodeMajor)
+int HelperModule::open(unsigned nodeMajor, bool inUse) const
 {
     if (!loaded_ || nodeMajor != kernel_.major)
         return -ENXIO;
-    if (!kernel_.kernel24() && openCount_ > 0)
+    if (!kernel_.kernel24() && inUse)
         return -EBUSY;
-    openCount_++;
     return 0;
-}
-
-void HelperModule::release()
-{
-    if (openCount_ > 0)
-        openCount_--;
 }
 
 int HelperModule::ioctl(unsigned cmd, uint64_t arg, const ReadRecord& read, const WriteRecord& write, json& detail)
@@ -276,7 +268,6 @@ json HelperModule::state() const
     for (const ModuleRecord& r : table_)
         blocks.push_back({{"size", r.size}, {"kphysadd", r.kphysadd}, {"kvirtlen", r.kvirtlen}});
     return {{"loaded", loaded_},
-            {"open", openCount_},
             {"keyboard_masked", keyboardMasked_},
             {"current_block", current_ ? json(current_->start) : json(nullptr)},
             {"blocks", blocks}};

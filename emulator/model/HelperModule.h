@@ -61,15 +61,15 @@ public:
     // insmod: 0, or -EEXIST (loaded already), -ENOEXEC (a failure the
     // platform asks for, or a file that is not this kernel's module).
     int load(const std::string& image);
-    // rmmod: 0, -ENOENT (no such module loaded) or -EAGAIN (device open).
-    // Every live block is released.
-    int unload(const std::string& name);
+    // rmmod: 0, -ENOENT (no such module loaded) or -EAGAIN (the device is
+    // in use: `inUse` says whether any process still holds it open or
+    // mapped). Every live block is released.
+    int unload(const std::string& name, bool inUse);
 
     // The device behind a node with this major: 0, -ENXIO (no module with
-    // that major) or -EBUSY (opened already, on 2.6 and later kernels).
-    int open(unsigned nodeMajor);
-    void release();
-    unsigned openCount() const { return openCount_; }
+    // that major) or -EBUSY (in use already, on 2.6 and later kernels: the
+    // device is released when its last descriptor and mapping are gone).
+    int open(unsigned nodeMajor, bool inUse) const;
 
     // A request on the device: 0 or -errno. `detail` gets the trace fields.
     int ioctl(unsigned cmd, uint64_t arg, const ReadRecord& read, const WriteRecord& write, nlohmann::json& detail);
@@ -102,7 +102,6 @@ private:
     std::optional<std::pair<uint64_t, uint64_t>> excluded_;   // the memory hole, if it lies in the pool
     bool loaded_ = false;
     unsigned failuresLeft_ = 0;
-    unsigned openCount_ = 0;
     bool keyboardMasked_ = false;
     std::vector<ModuleRecord> table_;        // the first kcount slots
     std::map<uint64_t, uint64_t> used_;      // physical start -> length of every live block

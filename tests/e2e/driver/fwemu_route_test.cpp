@@ -39,7 +39,6 @@ void ExpectCleanEnd(const FwemuRun& r, const Names& work)
     ASSERT_TRUE(h.is_object()) << r.err;
     EXPECT_EQ(h["module"]["loaded"], false);
     EXPECT_EQ(h["module"]["blocks"], json::array());
-    EXPECT_EQ(h["module"]["open"], 0);
     EXPECT_EQ(h["nodes"], json::array());
     EXPECT_EQ(h["work"].get<Names>(), work);
     EXPECT_EQ(h["dev"].get<Names>(), (Names{"mem", "null"}));

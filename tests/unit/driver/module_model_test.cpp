@@ -61,17 +61,16 @@ TEST_F(ModuleModel, LoadingAndRemoval)
     HelperModule m(kernel, platform, *memory);
     EXPECT_EQ(m.load(kernel.moduleImage()), -ENOEXEC);   // the failure asked for
     EXPECT_EQ(m.load("qorfldrv module for 2.6.32\n"), -ENOEXEC);
-    EXPECT_EQ(m.open(kernel.major), -ENXIO);
+    EXPECT_EQ(m.open(kernel.major, false), -ENXIO);
     EXPECT_EQ(m.load(kernel.moduleImage()), 0);
     EXPECT_EQ(m.load(kernel.moduleImage()), -EEXIST);
-    EXPECT_EQ(m.open(kernel.major + 1), -ENXIO);
-    ASSERT_EQ(m.open(kernel.major), 0);
-    EXPECT_EQ(m.open(kernel.major), -EBUSY);
-    EXPECT_EQ(m.unload("qorfldrv_mod"), -EAGAIN);
-    m.release();
-    EXPECT_EQ(m.unload("qorfldrv"), -ENOENT);
-    EXPECT_EQ(m.unload("qorfldrv_mod"), 0);
-    EXPECT_EQ(m.unload("qorfldrv_mod"), -ENOENT);
+    EXPECT_EQ(m.open(kernel.major + 1, false), -ENXIO);
+    EXPECT_EQ(m.open(kernel.major, false), 0);
+    EXPECT_EQ(m.open(kernel.major, true), -EBUSY);
+    EXPECT_EQ(m.unload("qorfldrv_mod", true), -EAGAIN);
+    EXPECT_EQ(m.unload("qorfldrv", false), -ENOENT);
+    EXPECT_EQ(m.unload("qorfldrv_mod", false), 0);
+    EXPECT_EQ(m.unload("qorfldrv_mod", false), -ENOENT);
 }
 
 TEST_F(ModuleModel, DevicesFileListsTheModuleByMajor)
@@ -93,7 +92,7 @@ TEST_F(ModuleModel, DevicesFileListsTheModuleByMajor)
         std::string listed = m.devicesFile(base);
         EXPECT_EQ(listed, c.expected);
         EXPECT_EQ(m.devicesFile(listed), c.expected);   // listed once
-        ASSERT_EQ(m.unload("qorfldrv_mod"), 0);
+        ASSERT_EQ(m.unload("qorfldrv_mod", false), 0);
         EXPECT_EQ(m.devicesFile(listed), base);
     }
 }
