@@ -98,13 +98,6 @@ EmuRun RunOnPlatform(const json& platform, const std::vector<std::string>& words
     return r;
 }
 
-EmuRun RunDirectly(const std::vector<std::string>& words)
-{
-    std::vector<std::string> argv = {ZORVIK_HOST_PATH};
-    argv.insert(argv.end(), words.begin(), words.end());
-    return Run(argv);
-}
-
 std::vector<json> EmuRun::PortWrites() const
 {
     std::vector<json> writes;

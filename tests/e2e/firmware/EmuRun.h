@@ -35,9 +35,6 @@ json BasePlatform();
 
 EmuRun RunOnPlatform(const json& platform, const std::vector<std::string>& words);
 
-// The host ZORVIK run directly, without fwemu.
-EmuRun RunDirectly(const std::vector<std::string>& words);
-
 extern const char BANNER[];
 
 #endif

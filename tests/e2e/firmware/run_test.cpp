@@ -52,16 +52,4 @@ TEST(Run, EndsBeforeTheFirmwareModulesExecute)
     }
 }
 
-// Without I/O privilege no port is written: the memory-hole query answers
-// nothing and the run ends through its documented path, without a fault.
-TEST(Run, NoPrivilegeEndsWithUnableToLoadDriver)
-{
-    for (const std::vector<std::string>& words :
-         {std::vector<std::string>{}, std::vector<std::string>{"/GetMode"}}) {
-        EmuRun r = RunDirectly(words);
-        EXPECT_EQ(r.status, 16);
-        EXPECT_TRUE(EndsWith(r.out, LOAD_DRIVER_LINE)) << r.out;
-    }
-}
-
 } // namespace

@@ -1,11 +1,19 @@
 // The host ZORVIK run directly on this machine, where the I/O privilege is
 // refused: how a run ends when its own file cannot be read, how a bare
 // program name is found, and that no port write faults the process.
+//
+// Without a memory hole the program turns to its helper module, so each run
+// is kept away from the machine's kernel: it starts without the capabilities
+// for module loading and raw I/O, and a stand-in `uname` first in PATH names
+// a kernel release that has no tree here, so no module is ever built or
+// loaded.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <linux/capability.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +40,8 @@ RunResult RunProgram(const std::string& file, const std::string& argv0, const st
         dup2(fds[1], 2);
         close(fds[0]);
         close(fds[1]);
+        prctl(PR_CAPBSET_DROP, CAP_SYS_MODULE, 0, 0, 0);
+        prctl(PR_CAPBSET_DROP, CAP_SYS_RAWIO, 0, 0, 0);
         int devnull = open("/dev/null", O_RDONLY);
         dup2(devnull, 0);
         if (chdir(cwd.c_str()) != 0)
@@ -70,6 +80,14 @@ protected:
         std::string cmd = "cp " + std::string(ZORVIK_HOST_PATH) + " " + bin + "/ZORVIK";
         ASSERT_EQ(system(cmd.c_str()), 0);
         mkdir((dir + "/elsewhere").c_str(), 0755);
+        standIn = dir + "/stand-in";
+        mkdir(standIn.c_str(), 0755);
+        std::string uname = standIn + "/uname";
+        FILE* f = fopen(uname.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fputs("#!/bin/sh\necho 0.0-no-such-kernel\n", f);
+        fclose(f);
+        chmod(uname.c_str(), 0755);
     }
     void TearDown() override
     {
@@ -79,9 +97,11 @@ protected:
     }
     std::string dir;
     std::string bin;
+    std::string standIn;
 };
 
-const char LOAD_DRIVER_LINE[] = "10 - Error: Unable to load driver.\n";
+// No memory hole, no kernel tree for the helper module.
+const char LOAD_DRIVER_LINE[] = "Error: Cannot locate kernel source.\n10 - Error: Unable to load driver.\n";
 
 TEST_F(HostRun, EndsByItsDocumentedPaths)
 {
@@ -111,10 +131,13 @@ TEST_F(HostRun, EndsByItsDocumentedPaths)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        RunResult r = RunProgram(bin + "/ZORVIK", c.argv0, c.words, c.cwd, c.path);
+        RunResult r = RunProgram(bin + "/ZORVIK", c.argv0, c.words, c.cwd, standIn + ":" + c.path);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.status, c.status);
     }
+    // Nothing of the helper module is left behind in a working directory.
+    std::string cmd = "[ -z \"$(ls -A " + dir + "/elsewhere)\" ]";
+    EXPECT_EQ(system(cmd.c_str()), 0);
 }
 
 } // namespace
