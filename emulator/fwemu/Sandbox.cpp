@@ -81,9 +81,9 @@ const std::vector<std::string>& Sandbox::applets()
     return list;
 }
 
-Sandbox::Sandbox(const SandboxSpec& spec)
+Sandbox::Sandbox(const SandboxConfig& config)
 {
-    std::string parent = spec.parent.empty() ? defaultParent() : spec.parent;
+    std::string parent = config.parent.empty() ? defaultParent() : config.parent;
     std::string pattern = parent + "/fwemu.XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
@@ -97,8 +97,8 @@ Sandbox::Sandbox(const SandboxSpec& spec)
             makeDir(dir);
         makeDir("/tmp", 01777);
 
-        copyFile(spec.program, kProgram, 0755);
-        copyFile(spec.busybox, "/bin/busybox", 0755);
+        copyFile(config.program, kProgram, 0755);
+        copyFile(config.busybox, "/bin/busybox", 0755);
         for (const std::string& applet : applets())
             if (::symlink("busybox", hostPath("/bin/" + applet).c_str()) != 0)
                 throw SandboxError(failure("link /bin/" + applet, errno));
@@ -107,7 +107,7 @@ Sandbox::Sandbox(const SandboxSpec& spec)
             throw SandboxError(failure("mknod /dev/null", errno));
         ::chmod(hostPath("/dev/null").c_str(), 0666);
         writeFile("/proc/devices", kProcDevices, 0444);
-        if (spec.nmiWatchdog)
+        if (config.nmiWatchdog)
             writeFile(kNmiWatchdog, "1\n", 0644);
     } catch (...) {
         remove();

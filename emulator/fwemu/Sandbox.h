@@ -23,7 +23,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct SandboxSpec {
+struct SandboxConfig {
     std::string program;                    // host path of the program to copy in
     bool nmiWatchdog = true;
     std::string busybox = "/bin/busybox";
@@ -43,7 +43,7 @@ public:
     static const std::vector<std::string>& applets();
 
     // Builds the tree; throws SandboxError with what failed.
-    explicit Sandbox(const SandboxSpec& spec);
+    explicit Sandbox(const SandboxConfig& config);
     // Removes the tree, never crossing into another file system.
     ~Sandbox();
     Sandbox(const Sandbox&) = delete;

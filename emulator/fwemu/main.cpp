@@ -46,10 +46,10 @@ int runOnPlatform(const fwemu::Options& options)
     std::unique_ptr<TraceWriter> trace =
         options.trace ? std::make_unique<TraceWriter>(*options.trace) : std::make_unique<TraceWriter>();
 
-    SandboxSpec spec;
-    spec.program = options.program;
-    spec.nmiWatchdog = platform.nmiWatchdog;
-    Sandbox sandbox(spec);
+    SandboxConfig config;
+    config.program = options.program;
+    config.nmiWatchdog = platform.nmiWatchdog;
+    Sandbox sandbox(config);
     PhysicalMemory memory(sandbox.hostPath(Sandbox::kMemory), platform.memorySize);
     FirmwareModel model(platform, memory);
     Tracer tracer(model, *trace);

@@ -194,11 +194,11 @@ TEST_F(SandboxTest, HoldsTheLayoutAndIsRemovedAfterwards)
         SCOPED_TRACE(watchdog);
         std::string root;
         {
-            SandboxSpec spec;
-            spec.program = "/bin/busybox";
-            spec.nmiWatchdog = watchdog;
-            spec.parent = parent_;
-            Sandbox box(spec);
+            SandboxConfig config;
+            config.program = "/bin/busybox";
+            config.nmiWatchdog = watchdog;
+            config.parent = parent_;
+            Sandbox box(config);
             root = box.root();
             struct stat st {};
             ASSERT_EQ(stat(box.hostPath(Sandbox::kProgram).c_str(), &st), 0);
@@ -238,9 +238,9 @@ TEST_F(SandboxTest, HoldsTheLayoutAndIsRemovedAfterwards)
 
 TEST_F(SandboxTest, FailureLeavesNothingBehind)
 {
-    SandboxSpec spec;
-    spec.program = "/nonexistent/ZORVIK";
-    spec.parent = parent_;
-    EXPECT_THROW(Sandbox box(spec), SandboxError);
+    SandboxConfig config;
+    config.program = "/nonexistent/ZORVIK";
+    config.parent = parent_;
+    EXPECT_THROW(Sandbox box(config), SandboxError);
     EXPECT_EQ(entriesIn(parent_), 0u);
 }
