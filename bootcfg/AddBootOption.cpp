@@ -3,20 +3,16 @@
 #include "AddBootOption.h"
 
 #include "flashvar.h"
-#include "TarnMaTool.h"
 #include "../firmware/oshook.h"
 #include "../framework/GlobalVariable.h"
 #include "../framework/Main.h"
-#include "../framework/usagehead.h"
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules);
 REGISTER_QUEUE_ITEM_FUNC RegisterAddBootOptionQueueItem = RegisterFunction;
 
 static QX3_QUEUE_ITEM AddBootOptionQueueItem;
 
-static const char COMMAND_WORD[] = "AddBootOption";
-static const char SHORT_WORD[] = "ABOP";
-static const unsigned int WORD_COUNT = 4; // program, command, label, loader
+static const COMMAND_FORM COMMAND = {"AddBootOption", "ABOP", 4}; // program, command, label, loader
 static const unsigned int LABEL_WORD = 2;
 static const unsigned int LOADER_WORD = 3;
 
@@ -30,14 +26,8 @@ static bool BackslashFlag = false;
 
 void CleanAddBootOption()
 {
-    FreeMem((unsigned char*)InputOptionLabel);
-    FreeMem((unsigned char*)InputOptionLoader);
-    FreeMem((unsigned char*)InputOptionLabel16);
-    FreeMem((unsigned char*)InputOptionLoader16);
-    InputOptionLabel = nullptr;
-    InputOptionLoader = nullptr;
-    InputOptionLabel16 = nullptr;
-    InputOptionLoader16 = nullptr;
+    ReleaseBootOptionWord(&InputOptionLabel, &InputOptionLabel16);
+    ReleaseBootOptionWord(&InputOptionLoader, &InputOptionLoader16);
 }
 
 // Words: the command, the label (at most 127 characters, so that its UTF-16
@@ -45,30 +35,21 @@ void CleanAddBootOption()
 // With any other count the word at index 2 is given back and the scan stops.
 static int ParsingCommandFunction(QX3_ARGV_LIST& args, QX3_QUEUE_ITEM* self)
 {
-    for (unsigned int i = 1; i < args.size(); i++) {
-        if (!MatchCommandWord(args[i]->text, COMMAND_WORD, SHORT_WORD))
-            continue;
-        args[i]->consumed = true;
+    if (!ClaimCommandWord(args, self, &COMMAND, GIVE_BACK_WORD_2_STOP))
+        return 0;
+    // Both words are looked at, so that each one that fits is claimed.
+    bool labelTaken =
+        TakeBootOptionWord(args[LABEL_WORD], InputOptionLabel, ADD_BOOT_OPTION_LABEL_MAX, &InputOptionLabel16);
+    bool loaderTaken =
+        TakeBootOptionWord(args[LOADER_WORD], InputOptionLoader, BOOT_OPTION_TEXT_MAX, &InputOptionLoader16);
+    if (!labelTaken || !loaderTaken) {
         self->bEnable = false;
-        if (args.size() != WORD_COUNT) {
-            args[LABEL_WORD]->consumed = false;
-            break;
-        }
-        bool labelTaken = TakeTextWord(args[LABEL_WORD], InputOptionLabel, ADD_BOOT_OPTION_LABEL_MAX);
-        bool loaderTaken = TakeTextWord(args[LOADER_WORD], InputOptionLoader, BOOT_OPTION_TEXT_MAX);
-        if (!labelTaken || !loaderTaken)
-            break;
-        // A loader path without its leading backslash is accepted here and
-        // refused when the command runs.
-        BackslashFlag = InputOptionLoader[0] != '\\';
-        FreeMem((unsigned char*)InputOptionLabel16);
-        FreeMem((unsigned char*)InputOptionLoader16);
-        InputOptionLabel16 = castASCIItoUTF16(InputOptionLabel, STR_ENCODING_UTF16LE);
-        InputOptionLoader16 = castASCIItoUTF16(InputOptionLoader, STR_ENCODING_UTF16LE);
-        self->bEnable = true;
-        AddBootOptionFlag = true;
-        break;
+        return 0;
     }
+    // A loader path without its leading backslash is accepted here and
+    // refused when the command runs.
+    BackslashFlag = InputOptionLoader[0] != '\\';
+    AddBootOptionFlag = true;
     return 0;
 }
 
@@ -84,21 +65,10 @@ static int ExecutionActionFunction(QX3_QUEUE_LIST& /*modules*/)
     int result = AskBootMode();
     if (result != 0)
         return result;
-
-    const unsigned char* label = (const unsigned char*)InputOptionLabel16;
-    const unsigned char* loader = (const unsigned char*)InputOptionLoader16;
-    MemCpy(gpIntrBuf + SMI_PAYLOAD_OFFSET, label,
-           (unsigned int)getStrSizeFromBinDataArray(label, 0, STR_ENCODING_UTF16LE));
-    MemCpy(gpIntrBuf + BOOT_LOADER_OFFSET, loader,
-           (unsigned int)getStrSizeFromBinDataArray(loader, 0, STR_ENCODING_UTF16LE));
-    result = SetInterface(SMI_CLASS_OEM, SMI_SELECT_ADD_BOOT_OPTION, gIntrBufPhyAddr + SMI_PAYLOAD_OFFSET,
-                          gIntrBufPhyAddr + BOOT_LOADER_OFFSET, 0, 0);
+    result = SendLabelRequest(SMI_SELECT_ADD_BOOT_OPTION, InputOptionLabel16, InputOptionLoader16,
+                              QX3_ERR_NO_ADD_BOOT_OPTION, QX3_ERR_ADD_BOOT_OPTION);
     if (result != 0)
         return result;
-    if (pCmdBuf->Output[0] == SMI_STATUS_NOT_HANDLED)
-        return QX3_ERR_NO_ADD_BOOT_OPTION;
-    if (pCmdBuf->Output[0] != SMI_STATUS_SUCCESS)
-        return QX3_ERR_ADD_BOOT_OPTION;
 
     WriteOut("Add Boot Option Label  : %s\n", InputOptionLabel);
     WriteOut("Add Boot Option Loader : %s\n", InputOptionLoader);
@@ -110,23 +80,13 @@ static void CommandHelp(bool headerPass)
 {
     if (headerPass)
         return;
-    char name[COMMAND_NAME_BUFFER];
-    UpperCommandName(name, COMMAND_WORD);
-    WriteOut("|%*s - Add Boot Option                                     |\n", HELP_NAME_WIDTH, name);
-    KVT_CheckGlobalLineCont(1);
+    PrintHelpLines(COMMAND.LongWord, "|%*s - Add Boot Option                                     |\n", nullptr);
 }
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    AddBootOptionQueueItem.ModuleId = MODULE_ID_ADD_BOOT_OPTION;
-    AddBootOptionQueueItem.ParsingCommand = ParsingCommandFunction;
-    AddBootOptionQueueItem.ExecutionAction = ExecutionActionFunction;
-    AddBootOptionQueueItem.Help = CommandHelp;
-    AddBootOptionQueueItem.ErrorAction = nullptr;
-    AddBootOptionQueueItem.bEnable = false;
-    AddBootOptionQueueItem.bStopParsing = false;
-    AddBootOptionQueueItem.Priority = 0x8000;
-    modules.push_back(&AddBootOptionQueueItem);
+    RegisterQueueItem(modules, &AddBootOptionQueueItem, MODULE_ID_ADD_BOOT_OPTION, COMMAND_PRIORITY,
+                      ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
     CleanAddBootOptionHook = CleanAddBootOption;
     BackslashFlag = false;
     return 0;

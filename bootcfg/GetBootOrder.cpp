@@ -5,16 +5,13 @@
 #include "../firmware/oshook.h"
 #include "../framework/GlobalVariable.h"
 #include "../framework/Main.h"
-#include "../framework/usagehead.h"
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules);
 REGISTER_QUEUE_ITEM_FUNC RegisterGetBootOrderQueueItem = RegisterFunction;
 
 static QX3_QUEUE_ITEM GetBootOrderQueueItem;
 
-static const char COMMAND_WORD[] = "GetBootOrder";
-static const char SHORT_WORD[] = "GBO";
-static const unsigned int WORD_COUNT = 2; // program, command
+static const COMMAND_FORM COMMAND = {"GetBootOrder", "GBO", 2}; // program, command
 
 static BBS_DEVICE_TABLE BootDevices;
 
@@ -22,19 +19,8 @@ static BBS_DEVICE_TABLE BootDevices;
 // back and the scan goes on.
 static int ParsingCommandFunction(QX3_ARGV_LIST& args, QX3_QUEUE_ITEM* self)
 {
-    for (unsigned int i = 1; i < args.size(); i++) {
-        if (!MatchCommandWord(args[i]->text, COMMAND_WORD, SHORT_WORD))
-            continue;
-        if (args.size() != WORD_COUNT) {
-            self->bEnable = false;
-            args[i]->consumed = false;
-            continue;
-        }
-        self->bEnable = true;
-        args[i]->consumed = true;
+    if (ClaimCommandWord(args, self, &COMMAND, GIVE_BACK_COMMAND_WORD_GO_ON))
         GetBootOrderFlag = true;
-        break;
-    }
     return 0;
 }
 
@@ -56,25 +42,15 @@ static int ExecutionActionFunction(QX3_QUEUE_LIST& /*modules*/)
 
 static void CommandHelp(bool headerPass)
 {
-    char name[COMMAND_NAME_BUFFER];
-    UpperCommandName(name, COMMAND_WORD);
     if (headerPass)
-        WriteOut("|%*s - Refer to Options: GetBootOrder                      |\n", HELP_NAME_WIDTH, name);
+        PrintHelpLines(COMMAND.LongWord, "|%*s - Refer to Options: GetBootOrder                      |\n", nullptr);
     else
-        WriteOut("|%*s - Get Boot Order List                                 |\n", HELP_NAME_WIDTH, name);
-    KVT_CheckGlobalLineCont(1);
+        PrintHelpLines(COMMAND.LongWord, "|%*s - Get Boot Order List                                 |\n", nullptr);
 }
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    GetBootOrderQueueItem.ModuleId = MODULE_ID_GET_BOOT_ORDER;
-    GetBootOrderQueueItem.ParsingCommand = ParsingCommandFunction;
-    GetBootOrderQueueItem.ExecutionAction = ExecutionActionFunction;
-    GetBootOrderQueueItem.Help = CommandHelp;
-    GetBootOrderQueueItem.ErrorAction = nullptr;
-    GetBootOrderQueueItem.bEnable = false;
-    GetBootOrderQueueItem.bStopParsing = false;
-    GetBootOrderQueueItem.Priority = 0x8000;
-    modules.push_back(&GetBootOrderQueueItem);
+    RegisterQueueItem(modules, &GetBootOrderQueueItem, MODULE_ID_GET_BOOT_ORDER, COMMAND_PRIORITY,
+                      ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
     return 0;
 }

@@ -13,6 +13,9 @@ REGISTER_QUEUE_ITEM_FUNC RegisterGetTypeDAQueueItem = RegisterFunction;
 
 static QX3_QUEUE_ITEM GetTypeDAQueueItem;
 
+// Recorded only: the module list is never sorted by priority.
+static const uint16_t GET_TYPE_DA_PRIORITY = 20000;
+
 static int ParsingCommandFunction(QX3_ARGV_LIST& /*args*/, QX3_QUEUE_ITEM* /*self*/)
 {
     return 0;
@@ -42,15 +45,8 @@ static void SendManufacturingModeQuery()
 // one of the BIOS information module in the same two globals.
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    GetTypeDAQueueItem.ModuleId = MODULE_ID_GET_TYPE_DA;
-    GetTypeDAQueueItem.ParsingCommand = ParsingCommandFunction;
-    GetTypeDAQueueItem.ExecutionAction = ExecutionActionFunction;
-    GetTypeDAQueueItem.Help = CommandHelp;
-    GetTypeDAQueueItem.ErrorAction = nullptr;
-    GetTypeDAQueueItem.bEnable = false;
-    GetTypeDAQueueItem.bStopParsing = false;
-    GetTypeDAQueueItem.Priority = 20000;
-    modules.push_back(&GetTypeDAQueueItem);
+    RegisterQueueItem(modules, &GetTypeDAQueueItem, MODULE_ID_GET_TYPE_DA, GET_TYPE_DA_PRIORITY,
+                      ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
 
     SMIPort = BOOTCFG_SMI_PORT;
     SMIFunNum = BOOTCFG_SMI_FUNCTION;

@@ -5,19 +5,19 @@
 
 #include "../framework/GlobalVariable.h"
 #include "../framework/Main.h"
-#include "../framework/usagehead.h"
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules);
 REGISTER_QUEUE_ITEM_FUNC RegisterSetSecureBootQueueItem = RegisterFunction;
 
 static QX3_QUEUE_ITEM SetSecureBootQueueItem;
 
-static const char COMMAND_WORD[] = "SetSecureBoot";
-static const char SHORT_WORD[] = "SSB";
-static const char QUERY_WORD[] = "GSB";
-static const char OFF_WORD[] = "SSBOFF";
-static const unsigned int STATE_WORD_COUNT = 3; // program, command, state
-static const unsigned int PLAIN_WORD_COUNT = 2; // program, command
+// The forms, in the order in which each word is compared with them.
+enum { STATE_FORM, QUERY_FORM, OFF_FORM, FORM_COUNT };
+static const COMMAND_FORM FORMS[FORM_COUNT] = {
+    {"SetSecureBoot", "SSB", 3}, // program, command, state
+    {"GSB", nullptr, 2},         // program, command
+    {"SSBOFF", nullptr, 2},      // program, command
+};
 static const unsigned int STATE_WORD = 2;
 
 static bool SetSecureModeFlag = false;
@@ -44,27 +44,14 @@ static void TakeStateWord(QX3_ARGV_ITEM* item)
 // scan stops; a state word that is neither "on" nor "off" stays unclaimed.
 static int ParsingCommandFunction(QX3_ARGV_LIST& args, QX3_QUEUE_ITEM* self)
 {
-    for (unsigned int i = 1; i < args.size(); i++) {
-        const char* word = args[i]->text;
-        unsigned int count;
-        if (MatchCommandWord(word, COMMAND_WORD, SHORT_WORD))
-            count = STATE_WORD_COUNT;
-        else if (MatchCommandWord(word, QUERY_WORD, nullptr) || MatchCommandWord(word, OFF_WORD, nullptr))
-            count = PLAIN_WORD_COUNT;
-        else
-            continue;
-
-        self->bEnable = args.size() == count;
-        args[i]->consumed = self->bEnable;
-        if (!self->bEnable)
-            break;
-        if (count == STATE_WORD_COUNT)
-            TakeStateWord(args[STATE_WORD]);
-        else if (MatchCommandWord(word, OFF_WORD, nullptr))
-            SetSecureOFFFlag = true;
-        SetSecureBootFlag = true;
-        break;
-    }
+    int form = ClaimCommandForm(args, self, FORMS, FORM_COUNT, GIVE_BACK_COMMAND_WORD_STOP);
+    if (form < 0)
+        return 0;
+    if (form == STATE_FORM)
+        TakeStateWord(args[STATE_WORD]);
+    else if (form == OFF_FORM)
+        SetSecureOFFFlag = true;
+    SetSecureBootFlag = true;
     return 0;
 }
 
@@ -76,18 +63,19 @@ static int ExecutionActionFunction(QX3_QUEUE_LIST& /*modules*/)
     if (result != 0)
         return result;
 
-    if (SetSecureModeFlag)
-        result = SetInterface(SMI_CLASS_SET_SETTING, SMI_SELECT_SETTING, SETTING_SECURE_BOOT, 1, 0, 0);
-    else if (SetSecureOFFFlag)
-        result = SetInterface(SMI_CLASS_SET_SETTING, SMI_SELECT_SETTING, SETTING_SECURE_BOOT, 0, 0, 0);
-    else
-        result = SetInterface(SMI_CLASS_GET_SETTING, SMI_SELECT_SETTING, SETTING_SECURE_BOOT, 0, 0, 0);
+    // Switching writes the setting with the new state; the query reads it.
+    uint16_t cls = SMI_CLASS_GET_SETTING;
+    uint32_t state = 0;
+    if (SetSecureModeFlag) {
+        cls = SMI_CLASS_SET_SETTING;
+        state = 1;
+    } else if (SetSecureOFFFlag) {
+        cls = SMI_CLASS_SET_SETTING;
+    }
+    result = SendRequest(cls, SMI_SELECT_SETTING, SETTING_SECURE_BOOT, state, 0, QX3_ERR_NO_GET_MODE,
+                         QX3_ERR_GET_MODE);
     if (result != 0)
         return result;
-    if (pCmdBuf->Output[0] == SMI_STATUS_NOT_HANDLED)
-        return QX3_ERR_NO_GET_MODE;
-    if (pCmdBuf->Output[0] != SMI_STATUS_SUCCESS)
-        return QX3_ERR_GET_MODE;
 
     if (SetSecureModeFlag)
         WriteOut(" Set Secure Boot : ON\n");
@@ -104,24 +92,14 @@ static void CommandHelp(bool headerPass)
 {
     if (headerPass)
         return;
-    char name[COMMAND_NAME_BUFFER];
-    UpperCommandName(name, COMMAND_WORD);
-    WriteOut("|%*s - Set Secure Boot ON                                  |\n", HELP_NAME_WIDTH, name);
-    WriteOut("|%*s   Ex. /SetSecureBoot ON/OFF                           |\n", HELP_NAME_WIDTH, "");
-    KVT_CheckGlobalLineCont(2);
+    PrintHelpLines(FORMS[STATE_FORM].LongWord, "|%*s - Set Secure Boot ON                                  |\n",
+                   "|%*s   Ex. /SetSecureBoot ON/OFF                           |\n");
 }
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    SetSecureBootQueueItem.ModuleId = MODULE_ID_SET_SECURE_BOOT;
-    SetSecureBootQueueItem.ParsingCommand = ParsingCommandFunction;
-    SetSecureBootQueueItem.ExecutionAction = ExecutionActionFunction;
-    SetSecureBootQueueItem.Help = CommandHelp;
-    SetSecureBootQueueItem.ErrorAction = nullptr;
-    SetSecureBootQueueItem.bEnable = false;
-    SetSecureBootQueueItem.bStopParsing = false;
-    SetSecureBootQueueItem.Priority = 0x8000;
-    modules.push_back(&SetSecureBootQueueItem);
+    RegisterQueueItem(modules, &SetSecureBootQueueItem, MODULE_ID_SET_SECURE_BOOT, COMMAND_PRIORITY,
+                      ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
     SetSecureModeFlag = false;
     SetSecureOFFFlag = false;
     return 0;

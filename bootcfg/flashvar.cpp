@@ -4,8 +4,10 @@
 
 #include <string.h>
 
+#include "TarnMaTool.h"
 #include "../firmware/oshook.h"
 #include "../framework/GlobalVariable.h"
+#include "../framework/usagehead.h"
 
 uint16_t SMIPort = 0;
 uint8_t SMIFunNum = 0;
@@ -48,6 +50,19 @@ int SetInterface(uint16_t cls, uint16_t sel, uint32_t in0, uint32_t in1, uint32_
     return DispatchSMIPort(SMIPort, SMIFunNum);
 }
 
+int SendRequest(uint16_t cls, uint16_t sel, uint32_t in0, uint32_t in1, uint32_t in2, ENUM_ERR_ID notHandled,
+                ENUM_ERR_ID failed)
+{
+    int result = SetInterface(cls, sel, in0, in1, in2, 0);
+    if (result != 0)
+        return result;
+    if (pCmdBuf->Output[0] == SMI_STATUS_NOT_HANDLED)
+        return (int)notHandled;
+    if (pCmdBuf->Output[0] != SMI_STATUS_SUCCESS)
+        return (int)failed;
+    return 0;
+}
+
 // Firmwares encode the boot mode in one of two ways; the answer to 99/24
 // tells which. Its Output[0] is a value here, not a status.
 int AskModeEncoding(BOOT_MODE_VALUES* values)
@@ -65,22 +80,30 @@ int AskModeEncoding(BOOT_MODE_VALUES* values)
     return 0;
 }
 
+// GetMode and the gate read the mode the same way; they differ only in the
+// codes for an unanswered or failed read.
+int ReadBootMode(BOOT_MODE_VALUES* values, uint32_t* current, ENUM_ERR_ID notHandled, ENUM_ERR_ID failed)
+{
+    int result = AskModeEncoding(values);
+    if (result != 0)
+        return result;
+    result = SendRequest(SMI_CLASS_GET_SETTING, SMI_SELECT_SETTING, SETTING_BOOT_MODE, 0, 0, notHandled, failed);
+    if (result != 0)
+        return result;
+    *current = pCmdBuf->Output[1];
+    return 0;
+}
+
 // The boot-mode gate: the boot order commands run only in legacy mode, the
 // boot option commands and SetSecureBoot only in UEFI mode.
 int AskBootMode()
 {
     BOOT_MODE_VALUES mode;
-    int result = AskModeEncoding(&mode);
+    uint32_t current;
+    int result = ReadBootMode(&mode, &current, QX3_ERR_GET_MODE, QX3_ERR_GET_MODE);
     if (result != 0)
         return result;
 
-    result = SetInterface(SMI_CLASS_GET_SETTING, SMI_SELECT_SETTING, SETTING_BOOT_MODE, 0, 0, 0);
-    if (result != 0)
-        return result;
-    if (pCmdBuf->Output[0] != SMI_STATUS_SUCCESS)
-        return QX3_ERR_GET_MODE;
-
-    uint32_t current = pCmdBuf->Output[1];
     if (current == mode.Legacy) {
         bool legacyCommand = GetBootOrderFlag || SetFirstBootOrderFlag;
         if (!legacyCommand)
@@ -95,6 +118,20 @@ int AskBootMode()
         return 0;
     }
     return QX3_ERR_GET_MODE;
+}
+
+void RegisterQueueItem(QX3_QUEUE_LIST& modules, QX3_QUEUE_ITEM* item, ENUM_MODULE_ID id, uint16_t priority,
+                       PARSING_COMMAND_FUNC parse, EXECUTION_ACTION_FUNC execute, COMMAND_HELP_FUNC help)
+{
+    item->ModuleId = id;
+    item->ParsingCommand = parse;
+    item->ExecutionAction = execute;
+    item->Help = help;
+    item->ErrorAction = nullptr;
+    item->bEnable = false;
+    item->bStopParsing = false;
+    item->Priority = priority;
+    modules.push_back(item);
 }
 
 // A command word starts with "-" or "/".
@@ -136,17 +173,97 @@ void UpperCommandName(char* buffer, const char* command)
     StrToUpper(buffer);
 }
 
-// Claims a label or path word for a boot option text area
-// (BOOT_OPTION_TEXT_AREA bytes). A word longer than maxLength is refused: it
-// stays unclaimed, so the command line is rejected and nothing is sent.
-bool TakeTextWord(QX3_ARGV_ITEM* item, char* area, unsigned int maxLength)
+// Index of the word given back by GIVE_BACK_WORD_2_STOP.
+static const unsigned int GIVEN_BACK_WORD = 2;
+
+int ClaimCommandForm(QX3_ARGV_LIST& args, QX3_QUEUE_ITEM* self, const COMMAND_FORM* forms, unsigned int formCount,
+                     WRONG_COUNT_RULE rule)
+{
+    for (unsigned int i = 1; i < args.size(); i++) {
+        unsigned int form = 0;
+        while (form < formCount && !MatchCommandWord(args[i]->text, forms[form].LongWord, forms[form].ShortWord))
+            form++;
+        if (form == formCount)
+            continue;
+
+        args[i]->consumed = true;
+        self->bEnable = true;
+        if (args.size() == forms[form].WordCount)
+            return (int)form;
+
+        // The word left unclaimed makes the pipeline refuse the whole line.
+        self->bEnable = false;
+        if (rule == GIVE_BACK_WORD_2_STOP) {
+            args[GIVEN_BACK_WORD]->consumed = false;
+            return -1;
+        }
+        args[i]->consumed = false;
+        if (rule == GIVE_BACK_COMMAND_WORD_STOP)
+            return -1;
+    }
+    return -1;
+}
+
+bool ClaimCommandWord(QX3_ARGV_LIST& args, QX3_QUEUE_ITEM* self, const COMMAND_FORM* form, WRONG_COUNT_RULE rule)
+{
+    return ClaimCommandForm(args, self, form, 1, rule) == 0;
+}
+
+void PrintHelpLines(const char* longWord, const char* firstLine, const char* secondLine)
+{
+    char name[COMMAND_NAME_BUFFER];
+    UpperCommandName(name, longWord);
+    WriteOut(firstLine, HELP_NAME_WIDTH, name);
+    if (secondLine == nullptr) {
+        KVT_CheckGlobalLineCont(1);
+        return;
+    }
+    WriteOut(secondLine, HELP_NAME_WIDTH, "");
+    KVT_CheckGlobalLineCont(2);
+}
+
+// A word longer than maxLength is refused: it stays unclaimed, so the command
+// line is rejected and nothing is sent. An accepted word replaces the text
+// and the widened string of an earlier one.
+bool TakeBootOptionWord(QX3_ARGV_ITEM* item, char* area, unsigned int maxLength, unsigned short** wide)
 {
     if (StringLength(item->text) > maxLength)
         return false;
     if (!CopyCommandWord(area, BOOT_OPTION_TEXT_AREA, item->text))
         return false;
     item->consumed = true;
+    FreeMem((unsigned char*)*wide);
+    *wide = castASCIItoUTF16(area, STR_ENCODING_UTF16LE);
     return true;
+}
+
+// Run by the boot option commands' clean-up hooks.
+void ReleaseBootOptionWord(char** area, unsigned short** wide)
+{
+    FreeMem((unsigned char*)*area);
+    FreeMem((unsigned char*)*wide);
+    *area = nullptr;
+    *wide = nullptr;
+}
+
+// Copies a widened string, its zero unit included, into the shared buffer.
+static void PutWideText(unsigned int offset, const unsigned short* text)
+{
+    const unsigned char* bytes = (const unsigned char*)text;
+    MemCpy(gpIntrBuf + offset, bytes, (unsigned int)getStrSizeFromBinDataArray(bytes, 0, STR_ENCODING_UTF16LE));
+}
+
+int SendLabelRequest(uint16_t select, const unsigned short* label, const unsigned short* loader, ENUM_ERR_ID notHandled,
+                     ENUM_ERR_ID failed)
+{
+    PutWideText(SMI_PAYLOAD_OFFSET, label);
+    uint32_t loaderPlace = 0;
+    if (loader != nullptr) {
+        PutWideText(BOOT_LOADER_OFFSET, loader);
+        loaderPlace = gIntrBufPhyAddr + BOOT_LOADER_OFFSET;
+    }
+    return SendRequest(SMI_CLASS_OEM, select, gIntrBufPhyAddr + SMI_PAYLOAD_OFFSET, loaderPlace, 0, notHandled,
+                       failed);
 }
 
 // Reads the name of one device from the description window: at most
@@ -174,22 +291,20 @@ int ReadBbsDevices(BBS_DEVICE_TABLE* table)
 {
     table->Count = 0;
 
-    int result = SetInterface(SMI_CLASS_BBS, SMI_SELECT_BBS_DEVICE_COUNT, 0, 0, 0, 0);
+    int result = SendRequest(SMI_CLASS_BBS, SMI_SELECT_BBS_DEVICE_COUNT, 0, 0, 0, QX3_ERR_GET_BBS_IPL_TABLE,
+                             QX3_ERR_GET_BBS_IPL_TABLE);
     if (result != 0)
         return result;
-    if (pCmdBuf->Output[0] != SMI_STATUS_SUCCESS)
-        return QX3_ERR_GET_BBS_IPL_TABLE;
     unsigned int count = pCmdBuf->Output[1] & 0xFF;
     if (count > BBS_MAX_DEVICES)
         return QX3_ERR_GET_BBS_IPL_TABLE;
 
     uint32_t skipList = gIntrBufPhyAddr + BBS_IPL_TABLE_OFFSET + sizeof(BIOS_IPL_ENTRY) * count;
-    result = SetInterface(SMI_CLASS_BBS, SMI_SELECT_BBS_IPL_DATA, gIntrBufPhyAddr + SMI_PAYLOAD_OFFSET,
-                          gIntrBufPhyAddr + BBS_IPL_TABLE_OFFSET, skipList, 0);
+    result = SendRequest(SMI_CLASS_BBS, SMI_SELECT_BBS_IPL_DATA, gIntrBufPhyAddr + SMI_PAYLOAD_OFFSET,
+                         gIntrBufPhyAddr + BBS_IPL_TABLE_OFFSET, skipList, QX3_ERR_GET_BBS_IPL_TABLE,
+                         QX3_ERR_GET_BBS_IPL_TABLE);
     if (result != 0)
         return result;
-    if (pCmdBuf->Output[0] != SMI_STATUS_SUCCESS)
-        return QX3_ERR_GET_BBS_IPL_TABLE;
 
     const uint8_t* priority = gpIntrBuf + SMI_PAYLOAD_OFFSET;
     for (unsigned int p = 0; p < count; p++) {

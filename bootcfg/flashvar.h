@@ -63,6 +63,9 @@
 // Longest command name and its buffer for the help lines.
 #define COMMAND_NAME_BUFFER 64
 
+// Priority recorded for every command module.
+#define COMMAND_PRIORITY 0x8000
+
 #pragma pack(push, 1)
 
 // The request block at offset 0 of the shared SMI buffer.
@@ -111,20 +114,78 @@ extern bool SetSecureBootFlag;
 int SetInterface(uint16_t cls, uint16_t sel, uint32_t in0, uint32_t in1, uint32_t in2, uint32_t in3);
 int DispatchSMIPort(uint16_t port, uint8_t code);
 
+// Sends one request (Input[3] is 0 in every request of the commands) and
+// turns its status into the command's code: notHandled when the firmware left
+// the preset status, failed for any other non-zero status, 0 on success. A
+// non-zero dispatch result is returned unchanged.
+int SendRequest(uint16_t cls, uint16_t sel, uint32_t in0, uint32_t in1, uint32_t in2, ENUM_ERR_ID notHandled,
+                ENUM_ERR_ID failed);
+
 // The two values of the boot-mode setting, as the firmware encodes them.
 struct BOOT_MODE_VALUES {
     uint32_t Legacy;
     uint32_t Uefi;
 };
 int AskModeEncoding(BOOT_MODE_VALUES* values);
+// The encoding, then the boot-mode setting itself into *current; the read's
+// status becomes notHandled or failed as in SendRequest.
+int ReadBootMode(BOOT_MODE_VALUES* values, uint32_t* current, ENUM_ERR_ID notHandled, ENUM_ERR_ID failed);
 int AskBootMode();
+
+// A module's record: no error action, not enabled, parsing not stopped;
+// appended to the module list.
+void RegisterQueueItem(QX3_QUEUE_LIST& modules, QX3_QUEUE_ITEM* item, ENUM_MODULE_ID id, uint16_t priority,
+                       PARSING_COMMAND_FUNC parse, EXECUTION_ACTION_FUNC execute, COMMAND_HELP_FUNC help);
 
 // Command words.
 bool IsSwitchWord(const char* word);
 bool MatchCommandWord(const char* word, const char* longWord, const char* shortWord);
 bool CopyCommandWord(char* area, unsigned int areaSize, const char* word);
 void UpperCommandName(char* buffer, const char* command);
-bool TakeTextWord(QX3_ARGV_ITEM* item, char* area, unsigned int maxLength);
+
+// One way of typing a command: its long word, its short word (null when it
+// has none) and the exact number of words the command line must hold, the
+// program path included.
+struct COMMAND_FORM {
+    const char* LongWord;
+    const char* ShortWord;
+    unsigned int WordCount;
+};
+
+// What a command does when its word stands on a line with the wrong number of
+// words: which word it gives back, and whether later words are still looked
+// at. Word 2 on a two-word line is the command word itself (the list yields
+// its last item for an index past its end).
+enum WRONG_COUNT_RULE {
+    GIVE_BACK_COMMAND_WORD_GO_ON,
+    GIVE_BACK_COMMAND_WORD_STOP,
+    GIVE_BACK_WORD_2_STOP,
+};
+
+// Looks for the command's word from index 1 on, trying the forms in order on
+// each word. A match claims the word and enables the module; with the form's
+// word count the form's index is returned. Otherwise the module is disabled
+// again, one word is given back as the rule says, and -1 is returned (also
+// when no word matches). The caller takes its own argument words.
+int ClaimCommandForm(QX3_ARGV_LIST& args, QX3_QUEUE_ITEM* self, const COMMAND_FORM* forms, unsigned int formCount,
+                     WRONG_COUNT_RULE rule);
+// The same for a command with one form; true when the line is accepted.
+bool ClaimCommandWord(QX3_ARGV_LIST& args, QX3_QUEUE_ITEM* self, const COMMAND_FORM* form, WRONG_COUNT_RULE rule);
+
+// Help lines of the usage listing: the first with the command's long word in
+// capitals as its name, the second (null for a one-line command) with an
+// empty name; both are counted for paging.
+void PrintHelpLines(const char* longWord, const char* firstLine, const char* secondLine);
+
+// Boot option texts: a label or loader path as typed, in a text area of
+// BOOT_OPTION_TEXT_AREA bytes, and widened to UTF-16LE as the firmware
+// receives it.
+bool TakeBootOptionWord(QX3_ARGV_ITEM* item, char* area, unsigned int maxLength, unsigned short** wide);
+void ReleaseBootOptionWord(char** area, unsigned short** wide);
+// Puts the label at offset 36 (and the loader, when given, at offset 292),
+// sends 99/select with their places and maps the status as SendRequest does.
+int SendLabelRequest(uint16_t select, const unsigned short* label, const unsigned short* loader, ENUM_ERR_ID notHandled,
+                     ENUM_ERR_ID failed);
 
 // Legacy boot devices of one run, as the firmware reports them.
 struct BBS_DEVICE_TABLE {
