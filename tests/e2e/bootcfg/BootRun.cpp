@@ -1,15 +1,7 @@
 #include "BootRun.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 const char BANNER[] =
     "+---------------------------------------------------------------------------+\n"
@@ -99,71 +91,26 @@ json BootPlatform(const std::string& mode)
     return p;
 }
 
-static void Run(const std::vector<std::string>& argv, BootRun& r)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        dup2(fds[1], 2);
-        close(fds[0]);
-        close(fds[1]);
-        int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, 0);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back((char*)a.c_str());
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(121);
-    }
-    close(fds[1]);
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof(buf))) > 0)
-        r.out.append(buf, (size_t)n);
-    close(fds[0]);
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-}
-
 BootRun RunBoot(const json& platform, const std::vector<std::string>& words)
 {
+    testsupport::FwemuOptions options;
+    options.fwemu = FWEMU_PATH;
+    options.program = ZORVIK_HOST_PATH;
+    options.words = words;
+    options.save = true;
+    options.errors = testsupport::ErrorOutput::Merged;
+    options.tempPrefix = "/tmp/bootcfg-e2e-";
     BootRun r;
-    char dir[] = "/tmp/bootcfg-e2e-XXXXXX";
-    if (mkdtemp(dir) == nullptr)
-        return r;
-    const std::string platformFile = std::string(dir) + "/platform.json";
-    const std::string savedFile = std::string(dir) + "/saved.json";
-    const std::string traceFile = std::string(dir) + "/trace.jsonl";
-    std::ofstream(platformFile) << platform.dump(2);
-
-    std::vector<std::string> argv = {FWEMU_PATH, "--platform", platformFile, "--save", savedFile,
-                                     "--trace", traceFile, "--", ZORVIK_HOST_PATH};
-    argv.insert(argv.end(), words.begin(), words.end());
-    Run(argv, r);
-
-    std::ifstream trace(traceFile);
-    for (std::string line; std::getline(trace, line);) {
-        if (!line.empty())
-            r.trace.push_back(json::parse(line));
-    }
-    std::ifstream saved(savedFile);
-    if (saved)
-        r.boot = json::parse(saved).value("boot", json());
-    std::filesystem::remove_all(dir);
+    static_cast<testsupport::FwemuResult&>(r) = testsupport::RunFwemu(platform, options);
+    if (!r.saved.is_null())
+        r.boot = r.saved.value("boot", json());
     return r;
 }
 
 std::vector<json> BootRun::Calls() const
 {
     std::vector<json> calls;
-    for (const json& e : trace) {
-        if (e.value("event", "") != "port_write" || e.value("function", "") != "calling_interface")
-            continue;
+    for (const json& e : Writes("calling_interface")) {
         if (e["class"] == 99 && e["select"] == 17)
             continue;
         calls.push_back(e);

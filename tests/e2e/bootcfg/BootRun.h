@@ -10,15 +10,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/Fwemu.h"
+
 using nlohmann::json;
 
 // The memory hole of the test platform: the shared SMI buffer.
 const unsigned int PHYS = 0x1FE00000;
 
-struct BootRun {
-    std::string out; // standard output and standard error, interleaved
-    int status = -1;
-    std::vector<json> trace;
+// out: standard output and standard error, interleaved; status; trace.
+struct BootRun : testsupport::FwemuResult {
     json boot; // the platform's "boot" object after the run
 
     // The calling-interface requests after the manufacturing-mode query of

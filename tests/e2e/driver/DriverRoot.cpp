@@ -1,15 +1,12 @@
 #include "DriverRoot.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -72,13 +69,10 @@ std::string ParentDir()
 
 } // namespace
 
-DriverRoot::DriverRoot()
+DriverRoot::DriverRoot() : dir_(ParentDir() + "/zorvik-drv-")
 {
-    std::string tmpl = ParentDir() + "/zorvik-drv-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    Check(mkdtemp(buf.data()) != nullptr, "mkdtemp");
-    root_ = buf.data();
+    Check(dir_.ok(), "mkdtemp");
+    root_ = dir_.path();
     chmod(root_.c_str(), 0755);
 
     for (const char* dir : {"/bin", "/lib64", "/lib/x86_64-linux-gnu", "/usr/local/bin", "/usr/sbin", "/usr/bin",
@@ -103,14 +97,6 @@ DriverRoot::DriverRoot()
     Write("/log", "");
     SetRelease("5.10.0-test");
     SetGcc(true);
-}
-
-DriverRoot::~DriverRoot()
-{
-    // Never crosses into another file system.
-    std::string cmd = "rm -rf --one-file-system " + root_;
-    if (system(cmd.c_str()) != 0)
-        fprintf(stderr, "could not remove %s\n", root_.c_str());
 }
 
 void DriverRoot::MakeDir(const std::string& inside)
@@ -201,47 +187,20 @@ std::string DriverRoot::Log() const
 
 RunResult DriverRoot::Run(const std::vector<std::string>& words)
 {
-    int out[2];
-    Check(pipe(out) == 0, "pipe");
-    std::string errPath = Host("/tmp/.stderr");
-    fflush(stdout);
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(out[0]);
-        int err = open(errPath.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-        int in = open("/dev/null", O_RDONLY);
-        if (err < 0 || in < 0 || chroot(root_.c_str()) != 0 || chdir("/work") != 0)
+    std::vector<std::string> argv = {"/usr/local/bin/ZORVIK"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    testsupport::ProcessOptions options;
+    options.env = std::vector<std::string>{"PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"};
+    const std::string root = root_;
+    options.beforeExec = [root] {
+        if (chroot(root.c_str()) != 0 || chdir("/work") != 0)
             _exit(120);
-        dup2(in, 0);
-        dup2(out[1], 1);
-        dup2(err, 2);
         // Without these the program can neither raise its I/O privilege nor
         // load a kernel module, whatever it runs.
         if (prctl(PR_CAPBSET_DROP, CAP_SYS_RAWIO, 0, 0, 0) != 0 ||
             prctl(PR_CAPBSET_DROP, CAP_SYS_MODULE, 0, 0, 0) != 0)
             _exit(122);
         alarm(120);
-        std::vector<char*> argv;
-        argv.push_back((char*)"/usr/local/bin/ZORVIK");
-        for (const std::string& w : words)
-            argv.push_back((char*)w.c_str());
-        argv.push_back(nullptr);
-        char path[] = "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
-        char* envp[] = {path, nullptr};
-        execve(argv[0], argv.data(), envp);
-        _exit(121);
-    }
-    close(out[1]);
-    RunResult r;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(out[0], buf, sizeof(buf))) > 0)
-        r.out.append(buf, (size_t)n);
-    close(out[0]);
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-    r.err = Read("/tmp/.stderr");
-    Remove("/tmp/.stderr");
-    return r;
+    };
+    return testsupport::RunProcess(argv[0], argv, options);
 }

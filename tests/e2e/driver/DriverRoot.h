@@ -23,16 +23,16 @@
 #include <string>
 #include <vector>
 
-struct RunResult {
-    std::string out;  // standard output
-    std::string err;  // standard error
-    int status = -1;  // exit status, or 128 + signal
-};
+#include "support/Process.h"
+#include "support/TempDir.h"
+
+// out: standard output; err: standard error; status: exit status, or
+// 128 + signal.
+using RunResult = testsupport::ProcessResult;
 
 class DriverRoot {
 public:
     DriverRoot();
-    ~DriverRoot();
     DriverRoot(const DriverRoot&) = delete;
     DriverRoot& operator=(const DriverRoot&) = delete;
 
@@ -58,6 +58,9 @@ public:
 
 private:
     void WriteMode(const std::string& inside, const std::string& contents, unsigned mode);
+    // The root, removed with all below it (never crossing into another file
+    // system) when the object goes.
+    testsupport::TempDir dir_;
     std::string root_;
 };
 

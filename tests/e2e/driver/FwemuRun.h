@@ -9,16 +9,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/Fwemu.h"
+
 using nlohmann::json;
 
-struct FwemuRun {
-    std::string out;   // standard output
-    std::string err;   // standard error
-    int status = -1;
-    std::vector<json> trace;
-
-    // The trace events of one kind, in order.
-    std::vector<json> Events(const std::string& event) const;
+// out: standard output; err: standard error; status; trace, with
+// Events(kind).
+struct FwemuRun : testsupport::FwemuResult {
     // The one "helper_module" event written after the run.
     json HelperModule() const;
     // The command lines the program started through the shell ("sh -c").

@@ -1,13 +1,5 @@
 #include "EmuRun.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <sstream>
-
 const char BANNER[] =
     "+---------------------------------------------------------------------------+\n"
     "|                 Tarn BBS Utility for Android v1.01                        |\n"
@@ -39,89 +31,13 @@ json BasePlatform()
     })");
 }
 
-static EmuRun Run(const std::vector<std::string>& argv)
-{
-    int fds[2];
-    EmuRun r;
-    if (pipe(fds) != 0)
-        return r;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        dup2(fds[1], 2);
-        close(fds[0]);
-        close(fds[1]);
-        int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, 0);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back((char*)a.c_str());
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(121);
-    }
-    close(fds[1]);
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof(buf))) > 0)
-        r.out.append(buf, (size_t)n);
-    close(fds[0]);
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-    return r;
-}
-
 EmuRun RunOnPlatform(const json& platform, const std::vector<std::string>& words)
 {
-    char dir[] = "/tmp/fwtestXXXXXX";
-    if (mkdtemp(dir) == nullptr)
-        return {};
-    std::string platformFile = std::string(dir) + "/platform.json";
-    std::string traceFile = std::string(dir) + "/trace.jsonl";
-    std::ofstream(platformFile) << platform.dump(2);
-
-    std::vector<std::string> argv = {FWEMU_PATH, "--platform", platformFile, "--trace", traceFile, "--",
-                                     ZORVIK_HOST_PATH};
-    argv.insert(argv.end(), words.begin(), words.end());
-    EmuRun r = Run(argv);
-
-    std::ifstream trace(traceFile);
-    std::string line;
-    while (std::getline(trace, line)) {
-        if (!line.empty())
-            r.trace.push_back(json::parse(line));
-    }
-    unlink(platformFile.c_str());
-    unlink(traceFile.c_str());
-    rmdir(dir);
-    return r;
-}
-
-std::vector<json> EmuRun::PortWrites() const
-{
-    std::vector<json> writes;
-    for (const json& e : trace) {
-        if (e.value("event", "") == "port_write")
-            writes.push_back(e);
-    }
-    return writes;
-}
-
-std::vector<json> EmuRun::Writes(const std::string& function) const
-{
-    std::vector<json> writes;
-    for (const json& e : PortWrites()) {
-        if (e.value("function", "") == function)
-            writes.push_back(e);
-    }
-    return writes;
-}
-
-std::vector<std::string> EmuRun::Functions() const
-{
-    std::vector<std::string> names;
-    for (const json& e : PortWrites())
-        names.push_back(e.value("function", ""));
-    return names;
+    testsupport::FwemuOptions options;
+    options.fwemu = FWEMU_PATH;
+    options.program = ZORVIK_HOST_PATH;
+    options.words = words;
+    options.errors = testsupport::ErrorOutput::Merged;
+    options.tempPrefix = "/tmp/fwtest";
+    return testsupport::RunFwemu(platform, options);
 }

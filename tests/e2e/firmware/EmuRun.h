@@ -9,24 +9,17 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/Fwemu.h"
+
 using nlohmann::json;
 
 // Physical address of the memory hole on the base platform; it becomes the
 // shared SMI buffer.
 const unsigned int HOLE = 0x1FE00000;
 
-struct EmuRun {
-    std::string out; // standard output and standard error, interleaved
-    int status = -1;
-    std::vector<json> trace;
-
-    // The port writes, in order.
-    std::vector<json> PortWrites() const;
-    // The port writes of one firmware function ("open_flash", "dore", ...).
-    std::vector<json> Writes(const std::string& function) const;
-    // The function names of the port writes, in order.
-    std::vector<std::string> Functions() const;
-};
+// out: standard output and standard error, interleaved; status; trace, with
+// PortWrites(), Writes(function) and Functions().
+using EmuRun = testsupport::FwemuResult;
 
 // A platform whose firmware reports a memory hole, names port 0xB2 in a
 // 244-byte FADT, opens the flash interface and answers the flash

@@ -9,72 +9,46 @@
 // loaded.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <linux/capability.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "support/Process.h"
+#include "support/TempDir.h"
+
 namespace {
 
-struct RunResult {
-    std::string out;
-    int status = -1;
-};
+using RunResult = testsupport::ProcessResult;
 
-// Starts the program file with the given argv[0], words, directory and PATH.
+// Starts the program file with the given argv[0], words, directory and PATH,
+// standard output and standard error together.
 RunResult RunProgram(const std::string& file, const std::string& argv0, const std::vector<std::string>& words,
-              const std::string& cwd, const std::string& path)
+                     const std::string& cwd, const std::string& path)
 {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return {};
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        dup2(fds[1], 2);
-        close(fds[0]);
-        close(fds[1]);
+    std::vector<std::string> argv = {argv0};
+    argv.insert(argv.end(), words.begin(), words.end());
+    testsupport::ProcessOptions options;
+    options.env = std::vector<std::string>{"PATH=" + path};
+    options.cwd = cwd;
+    options.errors = testsupport::ErrorOutput::Merged;
+    options.beforeExec = [] {
         prctl(PR_CAPBSET_DROP, CAP_SYS_MODULE, 0, 0, 0);
         prctl(PR_CAPBSET_DROP, CAP_SYS_RAWIO, 0, 0, 0);
-        int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, 0);
-        if (chdir(cwd.c_str()) != 0)
-            _exit(120);
-        std::vector<char*> argv;
-        argv.push_back((char*)argv0.c_str());
-        for (const std::string& w : words)
-            argv.push_back((char*)w.c_str());
-        argv.push_back(nullptr);
-        std::string pathVar = "PATH=" + path;
-        char* envp[] = {(char*)pathVar.c_str(), nullptr};
-        execve(file.c_str(), argv.data(), envp);
-        _exit(121);
-    }
-    close(fds[1]);
-    RunResult r;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof(buf))) > 0)
-        r.out.append(buf, (size_t)n);
-    close(fds[0]);
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-    return r;
+    };
+    return testsupport::RunProcess(file, argv, options);
 }
 
 class HostRun : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/hostrunXXXXXX";
-        dir = mkdtemp(tmpl);
+        ASSERT_TRUE(tmp.ok());
+        dir = tmp.path();
         bin = dir + "/bin";
         mkdir(bin.c_str(), 0755);
         std::string cmd = "cp " + std::string(ZORVIK_HOST_PATH) + " " + bin + "/ZORVIK";
@@ -91,10 +65,10 @@ protected:
     }
     void TearDown() override
     {
-        std::string cmd = "rm -rf " + dir;
-        if (system(cmd.c_str()) != 0)
-            ADD_FAILURE() << cmd;
+        if (!tmp.Remove())
+            ADD_FAILURE() << "could not remove " << dir;
     }
+    testsupport::TempDir tmp{"/tmp/hostrun"};
     std::string dir;
     std::string bin;
     std::string standIn;

@@ -2,9 +2,6 @@
 // on the virtual platform; what they print, their exit status and the trace.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,6 +11,7 @@
 #include <vector>
 
 #include "PlatformDescription.h"
+#include "support/Process.h"
 
 using nlohmann::json;
 
@@ -89,40 +87,19 @@ protected:
     Outcome run(const std::vector<std::string>& args, const std::string& input = "")
     {
         const std::string tracePath = dir_ + "/trace.jsonl";
-        const std::string outPath = dir_ + "/out", errPath = dir_ + "/err";
-        std::vector<std::string> all = {FWEMU_PATH, "--trace", tracePath};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
+        std::vector<std::string> argv = {FWEMU_PATH, "--trace", tracePath};
+        argv.insert(argv.end(), args.begin(), args.end());
         unlink(tracePath.c_str());
 
-        int in[2];
-        if (pipe(in) != 0)
-            return {};
-        const pid_t pid = fork();
-        if (pid == 0) {
-            dup2(in[0], 0);
-            close(in[0]);
-            close(in[1]);
-            int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(o, 1);
-            dup2(e, 2);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(in[0]);
-        if (!input.empty() && write(in[1], input.data(), input.size()) != ssize_t(input.size()))
+        testsupport::ProcessOptions options;
+        options.input = input;
+        const testsupport::ProcessResult p = testsupport::RunProcess(FWEMU_PATH, argv, options);
+        if (p.inputFed != input.size())
             ADD_FAILURE() << "could not feed standard input";
-        close(in[1]);
-        int status = 0;
-        waitpid(pid, &status, 0);
         Outcome r;
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = slurp(outPath);
-        r.err = slurp(errPath);
+        r.status = p.status;
+        r.out = p.out;
+        r.err = p.err;
         std::istringstream trace(slurp(tracePath));
         for (std::string line; std::getline(trace, line);)
             r.trace.push_back(json::parse(line));

@@ -3,8 +3,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <ftw.h>
-#include <poll.h>
 #include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -14,13 +12,14 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+
+#include "support/Process.h"
 
 namespace tessvin_e2e {
 
@@ -36,17 +35,14 @@ void WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
   if (!f) throw std::runtime_error("cannot write " + path);
 }
 
-int RemoveEntry(const char *path, const struct stat *, int, struct FTW *) { return remove(path); }
-
 // In the child: reports a failed setup step on standard error and ends.
 [[noreturn]] void SetupFailed(const char *step) {
   dprintf(2, "namespace setup failed: %s: %s\n", step, strerror(errno));
   _exit(125);
 }
 
-// In the child: builds the namespace and starts tessvin. Never returns.
-[[noreturn]] void StartInNamespace(const std::string &vars, const std::string &log_socket,
-                                   const RunOptions &options, char *const argv[]) {
+// In the child: builds the namespace and sets the limits tessvin runs with.
+void EnterNamespace(const std::string &vars, const std::string &log_socket, const RunOptions &options) {
   if (unshare(CLONE_NEWNS) != 0) SetupFailed("unshare");
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) SetupFailed("make / private");
   if (mount("tmpfs", "/sys/firmware", "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0) {
@@ -73,8 +69,6 @@ int RemoveEntry(const char *path, const struct stat *, int, struct FTW *) { retu
     struct rlimit limit = {(rlim_t)options.file_size_limit, (rlim_t)options.file_size_limit};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) SetupFailed("setrlimit");
   }
-  execv(TESSVIN_PATH, argv);
-  SetupFailed("exec " TESSVIN_PATH);
 }
 
 // "<PRI>Mmm dd hh:mm:ss TAG: TEXT" as the C library's syslog sends it.
@@ -103,17 +97,14 @@ void ReceiveLog(int fd, std::vector<LogEntry> *log) {
 
 }  // namespace
 
-VarsDir::VarsDir() {
-  char tmpl[] = "/tmp/tessvin-e2e.XXXXXX";
-  Check(mkdtemp(tmpl) != nullptr, "mkdtemp");
-  root_ = tmpl;
+VarsDir::VarsDir() : dir_("/tmp/tessvin-e2e.") {
+  Check(dir_.ok(), "mkdtemp");
+  root_ = dir_.path();
   vars_ = root_ + "/vars";
   Check(mkdir(vars_.c_str(), 0755) == 0, "mkdir vars");
   // The kernel's interface always has new_var.
   WriteFile(vars_ + "/new_var", {});
 }
-
-VarsDir::~VarsDir() { nftw(root_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
 
 void VarsDir::PutVariable(const std::string &name, const std::string &guid,
                           const std::vector<uint8_t> &raw) const {
@@ -145,12 +136,9 @@ std::vector<std::string> VarsDir::List() const {
 }
 
 RunResult VarsDir::Run(const std::vector<std::string> &args, const RunOptions &options) const {
-  std::vector<std::string> words;
-  words.push_back(options.argv0.empty() ? std::string(TESSVIN_PATH) : options.argv0);
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char *> argv;
-  for (auto &w : words) argv.push_back(const_cast<char *>(w.c_str()));
-  argv.push_back(nullptr);
+  std::vector<std::string> argv;
+  argv.push_back(options.argv0.empty() ? std::string(TESSVIN_PATH) : options.argv0);
+  argv.insert(argv.end(), args.begin(), args.end());
 
   std::string log_socket = root_ + "/log";
   unlink(log_socket.c_str());
@@ -162,49 +150,18 @@ RunResult VarsDir::Run(const std::vector<std::string> &args, const RunOptions &o
   snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", log_socket.c_str());
   Check(bind(log_fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof(addr)) == 0, "bind log");
 
-  int out[2], err[2];
-  Check(pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0, "pipe");
-  fflush(nullptr);
-  pid_t pid = fork();
-  Check(pid >= 0, "fork");
-  if (pid == 0) {
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    StartInNamespace(vars_, log_socket, options, argv.data());
-  }
-  close(out[1]);
-  close(err[1]);
-
   RunResult r{-1, "", "", {}};
-  struct pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {log_fd, POLLIN, 0}};
-  std::string *sinks[2] = {&r.out, &r.err};
-  int open_pipes = 2;
-  while (open_pipes > 0) {
-    if (poll(fds, 3, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    for (int i = 0; i < 2; i++) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buf[4096];
-      ssize_t n = read(fds[i].fd, buf, sizeof(buf));
-      if (n > 0) {
-        sinks[i]->append(buf, (size_t)n);
-      } else if (n == 0 || errno != EINTR) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        open_pipes--;
-      }
-    }
-    if (fds[2].revents != 0) ReceiveLog(log_fd, &r.log);
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  ReceiveLog(log_fd, &r.log);
+  testsupport::ProcessOptions run;
+  run.beforeExec = [&] { EnterNamespace(vars_, log_socket, options); };
+  // The log is read while tessvin runs, so that its records never fill the
+  // socket, and once more after it has ended.
+  run.watches.push_back({log_fd, [&] { ReceiveLog(log_fd, &r.log); }});
+  testsupport::ProcessResult p = testsupport::RunProcess(TESSVIN_PATH, argv, run);
   close(log_fd);
   unlink(log_socket.c_str());
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+  r.out = p.out;
+  r.err = p.err;
+  r.status = p.signal != 0 ? 1000 + p.signal : p.status;
   return r;
 }
 

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace tessvin_e2e {
 
 // One system log record as tessvin sent it.
@@ -45,7 +47,6 @@ struct RunResult {
 class VarsDir {
  public:
   VarsDir();
-  ~VarsDir();
   VarsDir(const VarsDir &) = delete;
   VarsDir &operator=(const VarsDir &) = delete;
 
@@ -62,6 +63,7 @@ class VarsDir {
   RunResult Run(const std::vector<std::string> &args, const RunOptions &options = {}) const;
 
  private:
+  testsupport::TempDir dir_;  // removed with all below it when the object goes
   std::string root_;  // holds vars/ and the log socket
   std::string vars_;
 };
