@@ -22,6 +22,3 @@ if [ "${#missing[@]}" -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-
-# Real-kernel tier: Debian's kernel image (cached, not installed), its headers, qemu-system-x86.
-"$(dirname "$0")/kernel-tier/install.sh"

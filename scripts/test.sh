@@ -5,6 +5,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
+# Real-kernel tier: Debian's kernel image (cached, not installed), its headers, qemu-system-x86.
+"$top/scripts/kernel-tier/install.sh"
 
 echo "== Unit tests under ASan/UBSan =="
 cmake -S "$top" -B "$top/build-san" -DZORVIK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
