@@ -28,29 +28,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#define CMD_ALLOC 0x4160
-#define CMD_FREE 0x4161
-#define CMD_LOCK_KB 0x4162
-#define CMD_UNLOCK_KB 0x4163
-
-#define PAGE 4096
-#define MAX_BLOCK (128 * 1024)
-#define TABLE_SIZE 128
-
-/* The record as the program's ABI lays it out: 20 bytes on i386. */
-typedef struct tagQORFLDRV_ALLOC {
-    long size;
-    unsigned long kvirtlen;
-    void *kmallocptr;
-    void *kvirtadd;
-    void *kphysadd;
-} QORFLDRV_ALLOC;
-
-_Static_assert(sizeof(QORFLDRV_ALLOC) == 5 * sizeof(long), "record layout");
-
-/* Values put into the fields the module must hand back untouched. */
-#define SENTINEL_LEN ((unsigned long)0x5a5a5a5aUL)
-#define SENTINEL_PTR ((void *)(uintptr_t)0x3c3c3000UL)
+#include "../support/qorfldrv_protocol.h"
 
 static const char *g_name;
 static const char *g_node;
