@@ -4,12 +4,16 @@
 #     extracted into the cache folder (never installed as this machine's
 #     kernel), and the matching headers package, resolved from
 #     linux-headers-amd64 and installed normally;
-#   - qemu-system-x86 (without recommends) and busybox-static.
+#   - qemu-system-x86 (without recommends), busybox-static and ovmf (the
+#     UEFI firmware of the tier's UEFI guest).
 # The cache folder is $ZORVIK_KTIER_CACHE, by default
 # /var/cache/zorvik-kernel-tier. Afterwards it holds:
 #   release            the kernel release, e.g. 6.1.0-57-amd64
 #   <release>/vmlinuz  the kernel to boot
 #   <release>/config   its configuration
+#   <release>/efivarfs.ko  the efivarfs module from the same package,
+#                      uncompressed (the guest's busybox insmod reads plain
+#                      modules only)
 # A second run with everything in place only reads the package lists.
 # Needs root (apt-get), like scripts/install-deps.sh.
 set -euo pipefail
@@ -63,7 +67,7 @@ fi
 
 # Packages installed normally.
 missing=()
-for p in qemu-system-x86 busybox-static; do
+for p in qemu-system-x86 busybox-static ovmf; do
   installed "$p" || missing+=("$p")
 done
 if ! installed "$headers_pkg" || [ "$(dpkg-query -W -f='${Version}' "$headers_pkg")" != "$version" ]; then
@@ -76,20 +80,34 @@ if [ "${#missing[@]}" -gt 0 ]; then
 fi
 
 # The kernel image: downloaded and unpacked into the cache, not installed.
+# The files are unpacked beside the folder and then moved in one by one, so
+# that a tier running from an older cache of the same release keeps its
+# kernel while a file is added.
 dir=$cache/$release
-if [ ! -s "$dir/vmlinuz" ] || [ "$(cat "$dir/version" 2>/dev/null)" != "$version" ]; then
+if [ ! -s "$dir/vmlinuz" ] || [ ! -s "$dir/efivarfs.ko" ] || [ "$(cat "$dir/version" 2>/dev/null)" != "$version" ]; then
   echo "kernel-tier: fetching $image_pkg $version"
   update_lists
-  rm -rf "$dir"
-  mkdir -p "$dir/deb"
-  (cd "$dir/deb" && apt-get download -qq -o APT::Sandbox::User=root "$image_pkg=$version")
-  mkdir -p "$dir/root"
-  # Only the kernel and its configuration are needed, not the modules.
-  dpkg-deb --fsys-tarfile "$dir"/deb/*.deb |
-    tar -x -C "$dir/root" "./boot/vmlinuz-$release" "./boot/config-$release"
-  mv "$dir/root/boot/vmlinuz-$release" "$dir/vmlinuz"
-  mv "$dir/root/boot/config-$release" "$dir/config"
-  rm -rf "$dir/root" "$dir/deb"
+  work=$cache/$release.fetch
+  rm -rf "$work"
+  mkdir -p "$work/deb" "$work/root"
+  (cd "$work/deb" && apt-get download -qq -o APT::Sandbox::User=root "$image_pkg=$version")
+  # Only the kernel, its configuration and the one module the UEFI guest
+  # loads are needed; Debian ships the module plain or xz-compressed.
+  dpkg-deb --fsys-tarfile "$work"/deb/*.deb |
+    tar -x -C "$work/root" --wildcards "./boot/vmlinuz-$release" "./boot/config-$release" \
+      "./lib/modules/$release/kernel/fs/efivarfs/efivarfs.ko*"
+  module=$(find "$work/root/lib/modules" -name 'efivarfs.ko*' | head -1)
+  case $module in
+    *.xz) xz -d -c "$module" > "$work/efivarfs.ko" ;;
+    *.zst) zstd -q -d -c "$module" > "$work/efivarfs.ko" ;;
+    *) mv "$module" "$work/efivarfs.ko" ;;
+  esac
+  mkdir -p "$dir"
+  rm -f "$dir/version"
+  mv "$work/root/boot/vmlinuz-$release" "$dir/vmlinuz"
+  mv "$work/root/boot/config-$release" "$dir/config"
+  mv "$work/efivarfs.ko" "$dir/efivarfs.ko"
+  rm -rf "$work"
   echo "$version" > "$dir/version"
 fi
 echo "$release" > "$cache/release.new"
