@@ -1,7 +1,7 @@
-// Variable access through the kernel's sysfs EFI variable interface: each
-// variable is a directory EFIVARS_DIR/<name>-<GUID>/ whose raw_var holds the
-// whole EFI_VARIABLE_RECORD; a record written to EFIVARS_DIR/new_var creates
-// a variable. Reads and writes always move the whole record.
+// GUID parsing, printing a value, and what the variable access shares
+// between its back ends (sysfs.cpp, efivarfs.cpp): the choice of back end,
+// the data-area check, a new variable's record, putting a value into a
+// record and judging a write.
 #include "efivar.h"
 
 #include <errno.h>
@@ -12,6 +12,8 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "backend.h"
 
 int parse_guid(const char *text, EFI_GUID *guid) {
   unsigned int f[11];
@@ -30,164 +32,80 @@ int parse_guid(const char *text, EFI_GUID *guid) {
   return -22;
 }
 
-namespace {
-
-// A DataSize beyond the data area marks a record that is not valid. It is
-// refused before anything is printed or written: printing it or keeping its
-// size would run past the data bytes.
-int CheckDataSize(const EFI_VARIABLE_RECORD *rec) {
-  if (rec->DataSize > EFIVAR_DATA_MAX) {
-    vartool_error(LIBVARTOOL_TAG,
-                  "Variable size (%llu bytes) is larger than the data area (%d bytes)\n",
-                  (unsigned long long)rec->DataSize, EFIVAR_DATA_MAX);
-    return -22;
-  }
-  return 0;
+int CheckDataSize(uint64_t dataSize) {
+    // A DataSize beyond the data area marks a variable that does not fit the
+    // record. It is refused before anything is printed or written: printing
+    // it or keeping its size would run past the data bytes.
+    if (dataSize > EFIVAR_DATA_MAX) {
+        vartool_error(LIBVARTOOL_TAG,
+                      "Variable size (%llu bytes) is larger than the data area (%d bytes)\n",
+                      (unsigned long long)dataSize, EFIVAR_DATA_MAX);
+        return -22;
+    }
+    return 0;
 }
 
-// A zero-filled record for a variable that does not exist yet.
 EFI_VARIABLE_RECORD *NewRecord(const VARTOOL_REQUEST *request) {
-  EFI_VARIABLE_RECORD *rec = (EFI_VARIABLE_RECORD *)calloc(1, sizeof(*rec));
-  if (rec == NULL) return NULL;
-  // Each character goes into the low byte of one 16-bit unit; the
-  // terminator is already zero. The command line refuses longer names.
-  size_t len = strlen(request->name);
-  if (len > EFIVAR_NAME_MAX) len = EFIVAR_NAME_MAX;
-  for (size_t i = 0; i < len; i++) rec->VariableName[i] = (uint8_t)request->name[i];
-  rec->VendorGuid = request->guid;
-  rec->Attributes = EFIVAR_NEW_ATTRIBUTES;
-  return rec;
+    EFI_VARIABLE_RECORD *rec = (EFI_VARIABLE_RECORD *)calloc(1, sizeof(*rec));
+    if (rec == NULL) return NULL;
+    // Each character goes into the low byte of one 16-bit unit; the
+    // terminator is already zero. The command line refuses longer names.
+    size_t len = strlen(request->name);
+    if (len > EFIVAR_NAME_MAX) len = EFIVAR_NAME_MAX;
+    for (size_t i = 0; i < len; i++) rec->VariableName[i] = (uint8_t)request->name[i];
+    rec->VendorGuid = request->guid;
+    rec->Attributes = EFIVAR_NEW_ATTRIBUTES;
+    return rec;
 }
 
-// Reads the whole raw_var of an existing variable into a block of the size
-// stat reports. On success *out is the record and *fd stays open for the
-// write that may follow.
-int ReadRecord(const char *path, const struct stat *st, EFI_VARIABLE_RECORD **out, int *fd) {
-  size_t block = 0;
-  unsigned char *buf = NULL;
-  if ((uint64_t)st->st_size <= SIZE_MAX) {
-    block = (size_t)st->st_size;
-    buf = (unsigned char *)malloc(block > 0 ? block : 1);
-  } else {
-    errno = ENOMEM;
-  }
-  if (buf == NULL) {
-    vartool_error(LIBVARTOOL_TAG, "Failed to allocate buffer: %s\n", strerror(errno));
-    return -12;
-  }
-  *out = (EFI_VARIABLE_RECORD *)buf;
-
-  *fd = open(path, O_RDWR | O_CLOEXEC);
-  if (*fd < 0) {
-    vartool_error(LIBVARTOOL_TAG, "Failed to open file: %s\n", strerror(errno));
-    return -5;
-  }
-  size_t total = 0;
-  while (total < block) {
-    ssize_t n = read(*fd, buf + total, block - total);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      vartool_error(LIBVARTOOL_TAG, "Failed to read file: %s\n", strerror(errno));
-      return -5;
+int SetRecordValue(const VARTOOL_REQUEST *request, EFI_VARIABLE_RECORD *rec) {
+    if (request->keep_size) {
+        if (rec->DataSize < request->size) {
+            vartool_error(LIBVARTOOL_TAG,
+                          "New value is larger than original size (%lu > %llu) and keep_size=1\n",
+                          (unsigned long)request->size, (unsigned long long)rec->DataSize);
+            vartool_error(LIBVARTOOL_TAG, "Failed to set value\n");
+            return -22;
+        }
+    } else {
+        if (request->size > EFIVAR_DATA_MAX) {
+            vartool_error(LIBVARTOOL_TAG, "Failed to set value\n");
+            return -12;
+        }
+        rec->DataSize = request->size;
     }
-    if (n == 0) break;
-    total += (size_t)n;
-  }
-  if (total != sizeof(EFI_VARIABLE_RECORD)) {
-    vartool_error(LIBVARTOOL_TAG, "EFI variable size is inconsistent with internal definition\n");
-    return -5;
-  }
-  return CheckDataSize(*out);
+    memcpy(rec->Data, request->value, request->size);
+    memset(rec->Data + request->size, 0, EFIVAR_DATA_MAX - request->size);
+    return 0;
 }
 
-// Puts the request's value into the record and writes the record to fd.
-int WriteValue(const VARTOOL_REQUEST *request, EFI_VARIABLE_RECORD *rec, int fd, bool created) {
-  if (request->keep_size) {
-    if (rec->DataSize < request->size) {
-      vartool_error(LIBVARTOOL_TAG,
-                    "New value is larger than original size (%lu > %llu) and keep_size=1\n",
-                    (unsigned long)request->size, (unsigned long long)rec->DataSize);
-      vartool_error(LIBVARTOOL_TAG, "Failed to set value\n");
-      return -22;
+int CheckWrite(const VARTOOL_REQUEST *request, ssize_t written, size_t expected) {
+    if (written < 0) {
+        vartool_error(LIBVARTOOL_TAG, "Write failed: %s\n", strerror(errno));
+        vartool_error(LIBVARTOOL_TAG, "Failed to set variable %s-%s\n", request->name,
+                      request->guid_text);
+        return (int)written;
     }
-  } else {
-    if (request->size > EFIVAR_DATA_MAX) {
-      vartool_error(LIBVARTOOL_TAG, "Failed to set value\n");
-      return -12;
+    if ((size_t)written != expected) {
+        vartool_error(LIBVARTOOL_TAG, "Wrote only 0x%x/0x%x bytes: %s\n", (unsigned)written,
+                      (unsigned)expected, strerror(errno));
+        vartool_error(LIBVARTOOL_TAG, "Failed to set variable %s-%s\n", request->name,
+                      request->guid_text);
+        return -52;
     }
-    rec->DataSize = request->size;
-  }
-  memcpy(rec->Data, request->value, request->size);
-  memset(rec->Data + request->size, 0, EFIVAR_DATA_MAX - request->size);
-
-  // raw_var is rewritten from its start: sysfs ignores the file position,
-  // and a plain file serving the same record format would otherwise get the
-  // new record appended after the old one.
-  errno = 0;
-  ssize_t written = created ? write(fd, rec, sizeof(*rec)) : pwrite(fd, rec, sizeof(*rec), 0);
-  if (written < 0) {
-    vartool_error(LIBVARTOOL_TAG, "Write failed: %s\n", strerror(errno));
-    vartool_error(LIBVARTOOL_TAG, "Failed to set variable %s-%s\n", request->name,
-                  request->guid_text);
-    return (int)written;
-  }
-  if ((size_t)written != sizeof(*rec)) {
-    vartool_error(LIBVARTOOL_TAG, "Wrote only 0x%x/0x%x bytes: %s\n", (unsigned)written,
-                  (unsigned)sizeof(*rec), strerror(errno));
-    vartool_error(LIBVARTOOL_TAG, "Failed to set variable %s-%s\n", request->name,
-                  request->guid_text);
-    return -52;
-  }
-  return 0;
+    return 0;
 }
 
-}  // namespace
+const EFIVAR_BACKEND *SelectBackend(void) {
+    struct stat st;
+    if (stat(EFIVARS_DIR, &st) == 0 && S_ISDIR(st.st_mode)) return &g_SysfsBackend;
+    if (stat(EFIVARFS_DIR, &st) == 0 && S_ISDIR(st.st_mode)) return &g_EfivarfsBackend;
+    return &g_SysfsBackend;
+}
 
 int efivar_access(VARTOOL_REQUEST request, EFI_VARIABLE_RECORD **record) {
-  *record = NULL;
-  char *path = NULL;
-  if (asprintf(&path, EFIVARS_DIR "/%s-%s/raw_var", request.name, request.guid_text) < 0) {
-    vartool_error(LIBVARTOOL_TAG, "Failed to build EFI variable path\n");
-    return -12;
-  }
-
-  EFI_VARIABLE_RECORD *rec = NULL;
-  int fd = -1;
-  int result = 0;
-  bool created = false;
-  struct stat st;
-  if (stat(path, &st) != 0) {
-    if (errno == ENOENT && request.value != NULL) {
-      // A missing variable is created through new_var.
-      rec = NewRecord(&request);
-      if (rec == NULL) {
-        result = -12;
-      } else {
-        created = true;
-        fd = open(EFIVARS_DIR "/new_var", O_WRONLY | O_CLOEXEC);
-        if (fd < 0) {
-          vartool_error(LIBVARTOOL_TAG, "Failed to open file: %s\n", strerror(errno));
-          result = -5;
-        }
-      }
-    } else {
-      vartool_error(LIBVARTOOL_TAG, "Failed to stat file: %s\n", strerror(errno));
-      result = -14;
-    }
-  } else {
-    result = ReadRecord(path, &st, &rec, &fd);
-  }
-
-  if (result == 0 && request.value != NULL) result = WriteValue(&request, rec, fd, created);
-
-  if (fd >= 0) close(fd);
-  free(path);
-  if (result != 0) {
-    free(rec);
-    return result;
-  }
-  *record = rec;
-  return 0;
+    *record = NULL;
+    return SelectBackend()->Access(&request, record);
 }
 
 int print_value(const EFI_VARIABLE_RECORD *record, const char *type) {

@@ -9,6 +9,9 @@
 
 // Directory of the sysfs EFI variable interface.
 #define EFIVARS_DIR "/sys/firmware/efi/vars"
+// Mount point of efivarfs, the interface of current kernels: one file
+// <name>-<GUID> per variable.
+#define EFIVARFS_DIR "/sys/firmware/efi/efivars"
 
 // Longest variable name, in characters, without the terminator.
 #define EFIVAR_NAME_MAX 511
@@ -29,7 +32,8 @@ typedef struct {
 } EFI_GUID;
 
 // One variable as raw_var shows it and as raw_var / new_var take it: the
-// kernel's layout with 64-bit size and status fields.
+// kernel's layout with 64-bit size and status fields. The efivarfs back end
+// fills the same record from its file (Status stays 0).
 typedef struct {
   uint16_t VariableName[EFIVAR_DATA_MAX / 2];  // UTF-16LE, zero-terminated
   EFI_GUID VendorGuid;
@@ -53,7 +57,7 @@ static_assert(offsetof(EFI_VARIABLE_RECORD, Attributes) == 2080, "Attributes off
 // What the command line asks of efivar_access. Starts zero-filled.
 typedef struct {
   EFI_GUID guid;          // parsed from -g
-  char *guid_text;        // -g exactly as typed; names the sysfs directory
+  char *guid_text;        // -g exactly as typed; names the variable's directory or file
   char *name;             // -n
   unsigned char *value;   // bytes to write (owned by the caller), null to read
   char *type;             // -t
@@ -86,10 +90,11 @@ int parse_guid(const char *text, EFI_GUID *guid);
 int build_value(const char *type, const char *text, bool keep_size, unsigned char **value,
                 uint32_t *size);
 
-// Reads the variable (request.value null) or writes it, creating it through
-// new_var when it does not exist. On success returns 0 and hands the record
-// block to *record (the caller frees it); on failure returns a negative code
-// and leaves *record null.
+// Reads the variable (request.value null) or writes it, creating it when it
+// does not exist, through the interface the kernel offers (SelectBackend in
+// backend.h). On success returns 0 and hands the record block to *record
+// (the caller frees it); on failure returns a negative code and leaves
+// *record null.
 int efivar_access(VARTOOL_REQUEST request, EFI_VARIABLE_RECORD **record);
 
 // Prints the value of a record read by efivar_access as "int" or "string".

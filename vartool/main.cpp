@@ -1,5 +1,6 @@
 // tessvin: prints the value of one EFI variable, or sets it (creating it
-// when missing), through the kernel's sysfs EFI variable interface.
+// when missing), through the kernel's EFI variable interface (sysfs or
+// efivarfs).
 //
 // Exit status: 0 on success; 1 after the usage; otherwise the negative code
 // of the failure (-22 invalid value or type, -12 allocation or size, -5 file

@@ -1,6 +1,7 @@
 // Reading a variable: printed values, refused types and sizes, and records
 // that are not the kernel's 2084 bytes. A read never writes anything.
 #include <gtest/gtest.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <ostream>
@@ -49,6 +50,27 @@ TEST_P(ReadTest, PrintsOrRefuses) {
   EXPECT_EQ(r.err, c.err);
   EXPECT_EQ(vars.Read(kRawVar), c.raw);
   EXPECT_TRUE(vars.Read("new_var").empty());
+}
+
+// The same reads through efivarfs, for the records that a file can hold:
+// the kernel's 2084 bytes, a DataSize of a few pages at most, and no data
+// past DataSize (which a file does not have).
+TEST_P(ReadTest, ReadsEfivarFile) {
+  const ReadCase &c = GetParam();
+  uint64_t size = UINT64_MAX;
+  if (c.raw.size() == 2084) memcpy(&size, &c.raw[1040], sizeof(size));
+  std::vector<uint8_t> file = size <= 4096 ? EfivarFile(c.raw) : std::vector<uint8_t>{};
+  if (file.empty() || Var(size, std::vector<uint8_t>(file.begin() + 4, file.end())) != c.raw)
+    GTEST_SKIP() << "an efivarfs file cannot hold this record";
+  VarsDir vars;
+  WriteFile(vars.EfivarPath(kEfivar), file);
+  RunOptions options;
+  options.interfaces = Interfaces::kEfivarfs;
+  RunResult r = vars.Run({"-g", kGuid, "-n", kName, "-t", c.type}, options);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(r.out, c.out);
+  EXPECT_EQ(r.err, c.err);
+  EXPECT_EQ(ReadFile(vars.EfivarPath(kEfivar)), file);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -29,10 +31,15 @@ void Check(bool ok, const std::string &what) {
   if (!ok) throw std::runtime_error(what + ": " + strerror(errno));
 }
 
-void WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char *>(bytes.data()), (std::streamsize)bytes.size());
-  if (!f) throw std::runtime_error("cannot write " + path);
+std::vector<std::string> ListDir(const std::string &dir) {
+  std::vector<std::string> names;
+  DIR *d = opendir(dir.c_str());
+  Check(d != nullptr, "opendir");
+  while (struct dirent *e = readdir(d))
+    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 // In the child: reports a failed setup step on standard error and ends.
@@ -42,7 +49,8 @@ void WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
 }
 
 // In the child: builds the namespace and sets the limits tessvin runs with.
-void EnterNamespace(const std::string &vars, const std::string &log_socket, const RunOptions &options) {
+void EnterNamespace(const std::string &vars, const std::string &efivars, const std::string &log_socket,
+                    const RunOptions &options) {
   if (unshare(CLONE_NEWNS) != 0) SetupFailed("unshare");
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) SetupFailed("make / private");
   if (mount("tmpfs", "/sys/firmware", "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0) {
@@ -51,10 +59,15 @@ void EnterNamespace(const std::string &vars, const std::string &log_socket, cons
         mkdir("/sys/firmware", 0755) != 0)
       SetupFailed("tmpfs over /sys/firmware");
   }
-  if (mkdir("/sys/firmware/efi", 0755) != 0 || mkdir("/sys/firmware/efi/vars", 0755) != 0)
-    SetupFailed("mkdir /sys/firmware/efi/vars");
-  if (mount(vars.c_str(), "/sys/firmware/efi/vars", nullptr, MS_BIND, nullptr) != 0)
+  if (mkdir("/sys/firmware/efi", 0755) != 0) SetupFailed("mkdir /sys/firmware/efi");
+  bool sysfs = options.interfaces == Interfaces::kSysfs || options.interfaces == Interfaces::kBoth;
+  bool efivarfs = options.interfaces == Interfaces::kEfivarfs || options.interfaces == Interfaces::kBoth;
+  if (sysfs && (mkdir("/sys/firmware/efi/vars", 0755) != 0 ||
+                mount(vars.c_str(), "/sys/firmware/efi/vars", nullptr, MS_BIND, nullptr) != 0))
     SetupFailed("bind /sys/firmware/efi/vars");
+  if (efivarfs && (mkdir("/sys/firmware/efi/efivars", 0755) != 0 ||
+                   mount(efivars.c_str(), "/sys/firmware/efi/efivars", nullptr, MS_BIND, nullptr) != 0))
+    SetupFailed("bind /sys/firmware/efi/efivars");
   for (const auto &b : options.binds)
     if (mount(b.first.c_str(), b.second.c_str(), nullptr, MS_BIND, nullptr) != 0)
       SetupFailed(b.second.c_str());
@@ -101,9 +114,17 @@ VarsDir::VarsDir() : dir_("/tmp/tessvin-e2e.") {
   Check(dir_.ok(), "mkdtemp");
   root_ = dir_.path();
   vars_ = root_ + "/vars";
-  Check(mkdir(vars_.c_str(), 0755) == 0, "mkdir vars");
+  efivars_ = root_ + "/efivars";
+  Check(mkdir(vars_.c_str(), 0755) == 0 && mkdir(efivars_.c_str(), 0755) == 0, "mkdir vars");
   // The kernel's interface always has new_var.
   WriteFile(vars_ + "/new_var", {});
+}
+
+VarsDir::~VarsDir() {
+  try {
+    for (const std::string &name : ListEfivars()) SetImmutable(EfivarPath(name), false);
+  } catch (const std::exception &) {
+  }
 }
 
 void VarsDir::PutVariable(const std::string &name, const std::string &guid,
@@ -114,9 +135,7 @@ void VarsDir::PutVariable(const std::string &name, const std::string &guid,
 }
 
 std::vector<uint8_t> VarsDir::Read(const std::string &relative) const {
-  std::ifstream f(vars_ + "/" + relative, std::ios::binary);
-  if (!f) throw std::runtime_error("cannot read " + relative);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  return ReadFile(vars_ + "/" + relative);
 }
 
 bool VarsDir::Exists(const std::string &relative) const {
@@ -124,16 +143,10 @@ bool VarsDir::Exists(const std::string &relative) const {
   return lstat((vars_ + "/" + relative).c_str(), &st) == 0;
 }
 
-std::vector<std::string> VarsDir::List() const {
-  std::vector<std::string> names;
-  DIR *d = opendir(vars_.c_str());
-  Check(d != nullptr, "opendir");
-  while (struct dirent *e = readdir(d))
-    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-  closedir(d);
-  std::sort(names.begin(), names.end());
-  return names;
-}
+std::vector<std::string> VarsDir::List() const { return ListDir(vars_); }
+
+std::vector<std::string> VarsDir::ListEfivars() const { return ListDir(efivars_); }
+
 
 RunResult VarsDir::Run(const std::vector<std::string> &args, const RunOptions &options) const {
   std::vector<std::string> argv;
@@ -152,7 +165,7 @@ RunResult VarsDir::Run(const std::vector<std::string> &args, const RunOptions &o
 
   RunResult r{-1, "", "", {}};
   testsupport::ProcessOptions run;
-  run.beforeExec = [&] { EnterNamespace(vars_, log_socket, options); };
+  run.beforeExec = [&] { EnterNamespace(vars_, efivars_, log_socket, options); };
   // The log is read while tessvin runs, so that its records never fill the
   // socket, and once more after it has ended.
   run.watches.push_back({log_fd, [&] { ReceiveLog(log_fd, &r.log); }});
@@ -176,6 +189,62 @@ std::vector<uint8_t> Record(const std::string &name, const std::vector<uint8_t> 
   for (int i = 0; i < 8; i++) r[2072 + i] = (uint8_t)(status >> (8 * i));
   for (int i = 0; i < 4; i++) r[2080 + i] = (uint8_t)(attributes >> (8 * i));
   return r;
+}
+
+std::vector<uint8_t> EfivarFile(const std::vector<uint8_t> &record) {
+  uint64_t size = 0;
+  for (int i = 0; i < 8; i++) size |= (uint64_t)record.at(1040 + i) << (8 * i);
+  std::vector<uint8_t> file(record.begin() + 2080, record.begin() + 2084);
+  file.insert(file.end(), record.begin() + 1048, record.begin() + 1048 + std::min<uint64_t>(size, 1024));
+  file.resize(4 + size, 0);
+  return file;
+}
+
+std::vector<uint8_t> Overwritten(const std::vector<uint8_t> &before,
+                                 const std::vector<uint8_t> &written) {
+  std::vector<uint8_t> r = written;
+  if (before.size() > written.size()) r.insert(r.end(), before.begin() + written.size(), before.end());
+  return r;
+}
+
+std::vector<uint8_t> ReadFile(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) throw std::runtime_error("cannot read " + path);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(reinterpret_cast<const char *>(bytes.data()), (std::streamsize)bytes.size());
+  if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+namespace {
+
+int FileFlags(const std::string &path, int *flags) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  Check(fd >= 0, "open " + path);
+  int r = ioctl(fd, FS_IOC_GETFLAGS, flags);
+  return r == 0 ? fd : (close(fd), -1);
+}
+
+}  // namespace
+
+bool IsImmutable(const std::string &path) {
+  int flags = 0;
+  int fd = FileFlags(path, &flags);
+  if (fd >= 0) close(fd);
+  return fd >= 0 && (flags & FS_IMMUTABLE_FL) != 0;
+}
+
+bool SetImmutable(const std::string &path, bool on) {
+  int flags = 0;
+  int fd = FileFlags(path, &flags);
+  if (fd < 0) return false;
+  flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+  bool done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  close(fd);
+  return done;
 }
 
 std::string Usage(const std::string &p) {

@@ -57,6 +57,30 @@ TEST_P(SetTest, WritesRawVar) {
   EXPECT_TRUE(vars.Read("new_var").empty());
 }
 
+// The same command lines through efivarfs: the same messages and status, and
+// one write of the attributes read and the data at the file's start. The
+// file starts immutable where the file system keeps the flag, and must be
+// so again afterwards.
+TEST_P(SetTest, WritesEfivarFile) {
+  const SetCase &c = GetParam();
+  VarsDir vars;
+  std::string path = vars.EfivarPath(kEfivar);
+  std::vector<uint8_t> before = EfivarFile(c.before);
+  WriteFile(path, before);
+  bool immutable = SetImmutable(path, true);
+  std::vector<std::string> args = {"-g", kGuid, "-n", kName};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  RunOptions options;
+  options.interfaces = Interfaces::kEfivarfs;
+  RunResult r = vars.Run(args, options);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, c.err);
+  EXPECT_EQ(IsImmutable(path), immutable);
+  EXPECT_EQ(ReadFile(path), c.after.empty() ? before : Overwritten(before, EfivarFile(c.after)));
+  EXPECT_EQ(vars.ListEfivars(), std::vector<std::string>{kEfivar});
+}
+
 const std::vector<uint8_t> kFour = Existing(4, {5, 6, 7, 8});
 
 INSTANTIATE_TEST_SUITE_P(
@@ -147,6 +171,28 @@ TEST_P(CreateTest, WritesNewVar) {
   EXPECT_EQ(vars.Read("new_var"), c.new_var);
   // The kernel, not tessvin, makes the variable's directory.
   EXPECT_EQ(vars.List(), std::vector<std::string>{"new_var"});
+}
+
+// A new variable through efivarfs: a file with attributes 7 and the value,
+// written by one create; a refused value leaves no file.
+TEST_P(CreateTest, CreatesEfivarFile) {
+  const CreateCase &c = GetParam();
+  VarsDir vars;
+  std::vector<std::string> args = {"-g", kGuid, "-n", c.name};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  RunOptions options;
+  options.interfaces = Interfaces::kEfivarfs;
+  RunResult r = vars.Run(args, options);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, c.err);
+  std::string file = c.name + "-" + kGuid;
+  if (c.new_var.empty()) {
+    EXPECT_EQ(vars.ListEfivars(), std::vector<std::string>{});
+  } else {
+    EXPECT_EQ(vars.ListEfivars(), std::vector<std::string>{file});
+    EXPECT_EQ(ReadFile(vars.EfivarPath(file)), EfivarFile(c.new_var));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
