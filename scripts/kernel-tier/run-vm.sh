@@ -1,12 +1,23 @@
 #!/usr/bin/env bash
 # Boots a kernel with an initramfs under qemu-system-x86_64 with software
 # emulation (TCG), serial console only, and waits for the guest to power off.
-#   run-vm.sh KERNEL INITRD SERIAL_LOG QEMU_LOG [TIMEOUT_SECONDS]
+#   run-vm.sh [--uefi CODE VARS] KERNEL INITRD SERIAL_LOG QEMU_LOG [TIMEOUT_SECONDS]
 # SERIAL_LOG receives the console; QEMU_LOG the APM port trace (the writes to
 # the SMI command port 0xB2 and the status port 0xB3) and QEMU's interrupt
 # log, which records the registers at every SMI. Exit status: qemu's, or 124
 # when the timeout ended it.
+#
+# --uefi boots the q35 machine with UEFI firmware instead: CODE is the
+# firmware image (read-only), VARS the variable store it writes (give each
+# run its own copy; the same file again is a reboot with the variables kept).
+# QEMU_LOG then gets QEMU's own messages only.
 set -euo pipefail
+uefi=()
+if [ "${1:-}" = --uefi ]; then
+  uefi=(-drive "if=pflash,format=raw,unit=0,readonly=on,file=$2"
+        -drive "if=pflash,format=raw,unit=1,file=$3")
+  shift 3
+fi
 kernel=$1
 initrd=$2
 serial=$3
@@ -14,11 +25,18 @@ qlog=$4
 limit=${5:-300}
 
 # The pc machine (i440FX/PIIX4) with SeaBIOS; SMM is on under TCG.
+machine=(-machine pc,accel=tcg -icount shift=auto)
+trace=(-trace apm_io_write -d int)
+if [ "${#uefi[@]}" -gt 0 ]; then
+  # The q35 machine (ICH9) with the UEFI firmware on its flash chips.
+  machine=(-machine q35,accel=tcg "${uefi[@]}")
+  trace=()
+fi
 timeout --kill-after=10 "$limit" qemu-system-x86_64 \
-  -machine pc,accel=tcg -cpu qemu64 -smp 1 -m 512 -icount shift=auto \
+  "${machine[@]}" -cpu qemu64 -smp 1 -m 512 \
   -nographic -monitor none -serial "file:$serial" \
   -nic none -no-reboot \
   -kernel "$kernel" -initrd "$initrd" \
   -append "console=ttyS0 panic=-1 loglevel=7 nokaslr" \
-  -trace apm_io_write -d int -D "$qlog" \
+  "${trace[@]}" -D "$qlog" \
   < /dev/null
