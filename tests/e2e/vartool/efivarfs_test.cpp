@@ -112,10 +112,6 @@ INSTANTIATE_TEST_SUITE_P(
         // A failed rewrite keeps the file and its flag.
         FileCase{"rewrite_fails", true, kVolatile, {"-t", "int", "-s", "0x01020304"}, 5, 204,
                  ShortWrite(5, 8), Bytes{6, 0, 0, 0, 4, 9, 9, 9}},
-        FileCase{"attributes_only", true, {6, 0, 0, 0}, {"-t", "int", "-s", "3", "-k"}, -1, 234,
-                 "New value is larger than original size (1 > 0) and keep_size=1\n"
-                 "Failed to set value\n",
-                 Bytes{6, 0, 0, 0}},
         FileCase{"shorter_than_attributes", true, {6, 0}, kSetOne, -1, 251,
                  "EFI variable size is inconsistent with internal definition\n", Bytes{6, 0}}));
 
