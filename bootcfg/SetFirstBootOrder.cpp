@@ -15,8 +15,10 @@ static QX3_QUEUE_ITEM SetFirstBootOrderQueueItem;
 static const COMMAND_FORM COMMAND = {"SetFirstBootOrder", "SFBO", 3}; // program, command, device
 static const unsigned int DEVICE_WORD = 2;
 
-// The device word; a longer word keeps its first 31 characters.
-static char InputDevice[32];
+// The device word, as long as the longest device name; a longer word keeps
+// its first BBS_NAME_MAX characters, so it still chooses the device whose
+// name it starts with.
+static char InputDevice[BBS_NAME_MAX + 1];
 static BBS_DEVICE_TABLE BootDevices;
 
 // Words: the command and the device name. With any other count the word at

@@ -75,6 +75,7 @@ TEST(GetBootOrder, StringsReadAtTheFirstDevicesSegment)
 
 TEST(SetFirstBootOrder, PriorityListSentAndKept)
 {
+    const std::string name150(150, 'N');
     struct Case {
         const char* why;
         std::vector<std::string> names;
@@ -88,8 +89,13 @@ TEST(SetFirstBootOrder, PriorityListSentAndKept)
         {"a shorter earlier name wins", {"SATA HDD", "SATA HDD 2"}, {1, 0}, "SATA HDD 2", {0, 1}},
         {"the unnamed device is Unknown", {"A", "", "C"}, {0, 1, 2}, "Unknown", {1, 0, 2}},
         {"a word starting with the name", {"USB HDD", "CD-ROM"}, {0, 1}, "CD-ROM drive", {1, 0}},
-        {"a word past the area keeps its first 31 characters", {"Floppy", "Generic Mass Storage Device 123"},
-         {0, 1}, "Generic Mass Storage Device 123 and more", {1, 0}},
+        {"a 31-character name", {"Floppy", "Generic Mass Storage Device 123"}, {0, 1},
+         "Generic Mass Storage Device 123 and more", {1, 0}},
+        {"a 32-character name", {"Floppy", "Removable Device Number 01 (USB)"}, {0, 1},
+         "Removable Device Number 01 (USB)", {1, 0}},
+        {"a 44-character name", {"Floppy", "UEFI: SanDisk Cruzer Blade 1.27, Partition 1"}, {0, 1},
+         "UEFI: SanDisk Cruzer Blade 1.27, Partition 1", {1, 0}},
+        {"a word past 127 characters keeps its first 127", {"A", name150}, {0, 1}, name150 + " and more", {1, 0}},
         {"no devices: an empty list", {}, {}, "anything", {}},
     };
     for (const Case& c : cases) {
