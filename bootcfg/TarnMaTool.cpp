@@ -68,14 +68,18 @@ unsigned short* castASCIItoUTF16(const char* text, STR_ENCODING encoding)
     return units;
 }
 
-// Keeps the low byte of each unit.
+// A unit that does not fit one byte is printed as this character: keeping
+// its low byte could turn it into a zero that ends the text.
+static const char UNPRINTABLE_UNIT = '?';
+
+// Keeps each Latin-1 unit as its byte; any other unit becomes '?'.
 static char* NarrowUnits(const unsigned short* units, unsigned int length)
 {
     char* text = (char*)malloc(length + 1);
     if (text == nullptr)
         return nullptr;
     for (unsigned int i = 0; i < length; i++)
-        text[i] = (char)(units[i] & 0xFF);
+        text[i] = units[i] > 0xFF ? UNPRINTABLE_UNIT : (char)units[i];
     text[length] = '\0';
     return text;
 }

@@ -57,7 +57,9 @@ TEST(GetBootOption, ListAsTheFirmwareSendsIt)
          "1. Windows Boot Manager (\\EFI\\Microsoft\\Boot\\bootmgfw.efi)\n2. Recovery (\\r)"},
         {"empty store", json::array(), ""},
         {"a list that fills the buffer is read up to its end", Options({{longLabel, "\\l"}}), cut},
-        {"units above 0xFF keep their low byte", Options({{"\u0141\u00e9", "\\l"}}), "1. A\xe9 (\\l)"},
+        {"units above 0xFF are shown as '?'", Options({{"\u0141\u00e9", "\\l"}}), "1. ?\xe9 (\\l)"},
+        {"a unit whose low byte is 0 does not end the list",
+         Options({{"a\u4E00\u0100", "\\l"}, {"Recovery", "\\r"}}), "1. a?? (\\l)\n2. Recovery (\\r)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);

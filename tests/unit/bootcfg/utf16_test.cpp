@@ -94,7 +94,7 @@ TEST(Utf16, Narrow)
         std::vector<unsigned short> units;
         std::string text;
     } cases[] = {
-        {"high bytes dropped", {0x0141, 0x0042, 0}, "AB"},
+        {"units above 0xFF become '?'", {0x0141, 0x0042, 0x4E00, 0x0100, 0x0043, 0}, "?B??C"},
         {"empty", {0}, ""},
         {"latin-1 unit", {0x00e9, 0x0078, 0}, "\xe9x"},
         {"stops at the first zero unit", {0x61, 0, 0x62, 0}, "a"},
