@@ -176,6 +176,28 @@ void UpperCommandName(char* buffer, const char* command)
 // Index of the word given back by GIVE_BACK_WORD_2_STOP.
 static const unsigned int GIVEN_BACK_WORD = 2;
 
+// The command that claimed its word on the line so far, and that word's
+// index. A command line carries one command: an argument word may be another
+// command's word, and both commands would otherwise claim the line.
+static QX3_QUEUE_ITEM* gpLineCommand = nullptr;
+static unsigned int gLineCommandWord = 0;
+
+// True when another command module is enabled for this line already. Then
+// neither runs: the later of the two command words is given back, so the
+// line is refused with the usage text naming it.
+static bool RefuseSecondCommand(QX3_ARGV_LIST& args, QX3_QUEUE_ITEM* self, unsigned int word)
+{
+    if (gpLineCommand == nullptr || gpLineCommand == self || !gpLineCommand->bEnable) {
+        gpLineCommand = self;
+        gLineCommandWord = word;
+        return false;
+    }
+    gpLineCommand->bEnable = false;
+    self->bEnable = false;
+    args[word > gLineCommandWord ? word : gLineCommandWord]->consumed = false;
+    return true;
+}
+
 int ClaimCommandForm(QX3_ARGV_LIST& args, QX3_QUEUE_ITEM* self, const COMMAND_FORM* forms, unsigned int formCount,
                      WRONG_COUNT_RULE rule)
 {
@@ -189,7 +211,7 @@ int ClaimCommandForm(QX3_ARGV_LIST& args, QX3_QUEUE_ITEM* self, const COMMAND_FO
         args[i]->consumed = true;
         self->bEnable = true;
         if (args.size() == forms[form].WordCount)
-            return (int)form;
+            return RefuseSecondCommand(args, self, i) ? -1 : (int)form;
 
         // The word left unclaimed makes the pipeline refuse the whole line.
         self->bEnable = false;

@@ -166,7 +166,10 @@ enum WRONG_COUNT_RULE {
 // each word. A match claims the word and enables the module; with the form's
 // word count the form's index is returned. Otherwise the module is disabled
 // again, one word is given back as the rule says, and -1 is returned (also
-// when no word matches). The caller takes its own argument words.
+// when no word matches). The caller takes its own argument words. When
+// another command module is enabled for the line already (its argument was
+// this command's word, or this command's argument is its word), both are
+// disabled, the later command word is given back and -1 is returned.
 int ClaimCommandForm(QX3_ARGV_LIST& args, QX3_QUEUE_ITEM* self, const COMMAND_FORM* forms, unsigned int formCount,
                      WRONG_COUNT_RULE rule);
 // The same for a command with one form; true when the line is accepted.

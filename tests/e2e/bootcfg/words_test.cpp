@@ -120,6 +120,11 @@ TEST(Words, RefusedLinesNameTheRightWordAndSendNothing)
         {{"/ssb"}, "/ssb"},
         {{"/GSB", "extra"}, "/GSB"},
         {{"/SSBOFF", "x"}, "/SSBOFF"},
+        // A line carries one command, even where one command's argument is
+        // the other's word.
+        {{"/SetFirstBootOrder", "/DelBootOption"}, "/DelBootOption"},
+        {{"/SFBO", "/SFBOP"}, "/SFBOP"},
+        {{"/sfbop", "-sfbo"}, "-sfbo"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.words[0] + " " + (c.words.size() > 1 ? c.words[1].substr(0, 16) : ""));

@@ -239,13 +239,20 @@ TEST_F(CommandLine, RefusedLinesNameTheRightWord)
         {"SetSecureBoot alone", {"/ssb"}, 1},
         {"GSB with a word", {"/GSB", "extra"}, 1},
         {"SSBOFF with a word", {"/SSBOFF", "x"}, 1},
+        // One command per line: the second command word is given back.
+        {"SetFirstBootOrder with DelBootOption's word", {"/SetFirstBootOrder", "/DelBootOption"}, 2},
+        {"SetFirstBootOrder with SetFirstBootOption's word", {"/SFBO", "/SFBOP"}, 2},
+        {"SetFirstBootOption with SetFirstBootOrder's word", {"/sfbop", "-sfbo"}, 2},
+        {"DelBootOption with SetFirstBootOption's word", {"/dbop", "/sfbop"}, 2},
+        {"SetMode with SetSecureBoot's word", {"/SSB", "/SM"}, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         unsigned int first = Parse(c.words);
         EXPECT_EQ(first, c.unclaimed);
         // A module may stay enabled on a refused line; the pipeline never
-        // executes it because a word is unclaimed.
+        // executes it because a word is unclaimed. Two never are.
+        Enabled();
     }
 }
 
