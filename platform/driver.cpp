@@ -919,8 +919,11 @@ void CreateDriverSoueceFile(char* kernel)
 
     RunCommand("rm -rf .temp");
     RunCommand("mkdir -p .temp");
-    if (!WriteDriverSourceFiles(kernel24, kernelDir))
+    if (!WriteDriverSourceFiles(kernel24, kernelDir)) {
+        // Nothing is built from a tree without a readable mm.h.
+        RunCommand("rm -rf .temp");
         return;
+    }
 
     if (FileExists(".temp/Makefile")) {
         if (kernel24 && kernel == nullptr)
@@ -1185,6 +1188,14 @@ static int MakeNode(int major)
     return mknod(DrvNode, S_IFCHR | 0600, makedev((unsigned int)major, 0));
 }
 
+// A load that failed leaves no module file behind, as an unload does; the
+// next run copies or builds it afresh anyway. A kept module stays.
+static int FailLoad()
+{
+    remove("./qorfldrv_mod");
+    return QX3_ERR_LOAD_DRIVER;
+}
+
 int FLASH_LoadDriver()
 {
     int major = 0;
@@ -1228,7 +1239,7 @@ int FLASH_LoadDriver()
         RunCommand("insmod qorfldrv_mod 2> /dev/null > /dev/null");
         if (!CheckQORDevice(major, true)) {
             WriteOut("ERROR : Unable to load driver.\n");
-            return QX3_ERR_LOAD_DRIVER;
+            return FailLoad();
         }
     }
 
@@ -1237,7 +1248,7 @@ int FLASH_LoadDriver()
         WriteOut("ERROR : %X Unable to create node qorfl : %s\n", error, strerror(error));
         remove(DrvNode);
         RunCommand("rmmod qorfldrv_mod");
-        return QX3_ERR_LOAD_DRIVER;
+        return FailLoad();
     }
     Fd = open(DrvNode, O_RDWR);
     if (Fd >= 0)
@@ -1246,7 +1257,7 @@ int FLASH_LoadDriver()
     WriteOut("ERROR : %X Unable to open driver: %s\n", error, strerror(error));
     remove(DrvNode);
     RunCommand("rmmod qorfldrv_mod");
-    return QX3_ERR_LOAD_DRIVER;
+    return FailLoad();
 }
 
 void FLASH_UnloadDriver()

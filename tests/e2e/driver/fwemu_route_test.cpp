@@ -134,9 +134,9 @@ TEST(FwemuRoute, KeptModuleOfAnotherKernelIsNotRebuilt)
     EXPECT_EQ(r.status, 16);
     for (const std::string& c : r.ShellCommands())
         EXPECT_EQ(c.find("make"), std::string::npos) << c;
-    // The copy stays behind; the kept module is untouched.
+    // The copy is removed again; the kept module is untouched.
     json h = r.HelperModule();
-    EXPECT_EQ(h["work"].get<Names>(), (Names{"qorfldrv_mod", "qorfldrv_mod.o"}));
+    EXPECT_EQ(h["work"].get<Names>(), (Names{"qorfldrv_mod.o"}));
     EXPECT_EQ(h["module"]["loaded"], false);
 }
 
@@ -209,7 +209,7 @@ TEST(FwemuRoute, InsmodFailures)
         EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "rmmod qorfldrv_mod"), long(c.failures) + (c.status == 0));
         json h = r.HelperModule();
         EXPECT_EQ(h["module"]["loaded"], false);
-        EXPECT_EQ(h["work"].get<Names>(), c.status == 0 ? Names{} : Names{"qorfldrv_mod"});
+        EXPECT_EQ(h["work"].get<Names>(), Names{});
     }
 }
 
@@ -232,12 +232,11 @@ TEST(FwemuRoute, NodeAndOpenFailures)
         FwemuRun r = RunUnderFwemu(p, ZORVIK_HOST_PATH, {"/GetMode"});
         EXPECT_EQ(r.out, c.out + LOAD_FAILED);
         EXPECT_EQ(r.status, 16);
-        // The module is removed again, the node with it; the module file
-        // stays (only a run that loaded the module removes it).
+        // The module is removed again, the node and the module file with it.
         std::vector<json> removes = r.Events("module_remove");
         ASSERT_EQ(removes.size(), 1u);
         EXPECT_EQ(removes[0]["result"], 0);
-        ExpectCleanEnd(r, {"qorfldrv_mod"});
+        ExpectCleanEnd(r, {});
     }
 }
 
@@ -255,8 +254,8 @@ TEST(FwemuRoute, KernelTreeCompilerAndBuildFailures)
         {"build/ tree without include/linux", {{"tree", "build"}, {"include_linux", false}},
          "\nError: Kernel source files cannot be found.\nError: Cannot locate kernel source.\n", {}},
         // source/ is taken without a look inside: the generation stops at
-        // mm.h and leaves its scratch directory.
-        {"source/ tree without include/linux", {{"include_linux", false}}, "", {".temp"}},
+        // mm.h and removes its scratch directory.
+        {"source/ tree without include/linux", {{"include_linux", false}}, "", {}},
         {"make fails", {{"make", "fails"}}, "", {}},
     };
     for (const Case& c : cases) {
