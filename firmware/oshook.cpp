@@ -109,14 +109,34 @@ uint32_t OutPortByteReadEbx(unsigned short port, unsigned char value)
     return ebx;
 }
 
+// The watchdog's value before this run switched it off; 0 when there was
+// none, it was off already, or it has been given back.
+static long SavedNmiWatchdog = 0;
+
 void OsSetNMI_WatchdogValue()
 {
-    FILE* f = fopen("/proc/sys/kernel/nmi_watchdog", "r");
+    FILE* f = fopen(NMI_WATCHDOG_PATH, "r");
     if (f == nullptr)
         return;
+    long value = 0;
+    if (fscanf(f, "%ld", &value) == 1 && value > 0)
+        SavedNmiWatchdog = value;
     fclose(f);
-    if (system("echo 0 > /proc/sys/kernel/nmi_watchdog") == -1) {
+    if (system("echo 0 > " NMI_WATCHDOG_PATH) == -1) {
         // The outcome of the command is not looked at.
+    }
+    sync();
+}
+
+void OsRestoreNMI_WatchdogValue()
+{
+    if (SavedNmiWatchdog <= 0)
+        return;
+    char command[96];
+    snprintf(command, sizeof(command), "echo %ld > " NMI_WATCHDOG_PATH, SavedNmiWatchdog);
+    SavedNmiWatchdog = 0;
+    if (system(command) == -1) {
+        // As when it was switched off, the outcome is not looked at.
     }
     sync();
 }

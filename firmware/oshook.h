@@ -34,7 +34,11 @@ bool _FreePhyMem(unsigned int phys, unsigned int size);
 void OutPortByte(unsigned short port, unsigned char value);
 // The memory-hole query's own port write: EBX 0 before, read back after.
 uint32_t OutPortByteReadEbx(unsigned short port, unsigned char value);
+#define NMI_WATCHDOG_PATH "/proc/sys/kernel/nmi_watchdog"
+// Switches the NMI watchdog off for the run, remembering a value above 0;
+// the restore at shutdown writes that value back.
 void OsSetNMI_WatchdogValue();
+void OsRestoreNMI_WatchdogValue();
 int getch();
 
 #endif

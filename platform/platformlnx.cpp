@@ -1,6 +1,7 @@
 // Linux platform layer: serves the hidden words, raises the I/O privilege,
 // activates one provider of physical buffers, opens the memory manager and
-// switches the NMI watchdog off; and ends every run.
+// switches the NMI watchdog off; and ends every run, switching the watchdog
+// back on.
 #include "platformlnx.h"
 
 #include <stdio.h>
@@ -78,6 +79,7 @@ void PlatformFinalize(QX3_ARGV_LIST& args)
         if (unloader != nullptr)
             unloader(args);
     }
+    OsRestoreNMI_WatchdogValue();
     iopl(0);
     _exit(g_LastErrorCode);
 }

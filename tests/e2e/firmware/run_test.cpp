@@ -52,4 +52,44 @@ TEST(Run, EndsBeforeTheFirmwareModulesExecute)
     }
 }
 
+// The watchdog is switched off once the provider and the memory manager are
+// in place, and switched back on at shutdown on every path that switched it
+// off, error endings included.
+TEST(Run, NmiWatchdogIsSwitchedBackOn)
+{
+    const std::string off = "echo 0 > /proc/sys/kernel/nmi_watchdog";
+    const std::string on = "echo 1 > /proc/sys/kernel/nmi_watchdog";
+    struct Case {
+        const char* name;
+        bool watchdog;
+        bool hole;
+        std::vector<std::string> words;
+        int status;
+        std::vector<std::string> commands;
+    } cases[] = {
+        {"usage text", true, true, {}, 0, {off, on}},
+        {"command refused by the firmware", true, true, {"/GetMode"}, 0xDF, {off, on}},
+        {"unclaimed word", true, true, {"/NoSuchCommand"}, 1, {off, on}},
+        {"no provider: never switched off", true, false, {"/GetMode"}, 16, {}},
+        {"no watchdog file", false, true, {}, 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        json platform = BasePlatform();
+        platform["nmi_watchdog"] = c.watchdog;
+        if (!c.hole)
+            platform["memory_hole"] = nullptr;
+        EmuRun r = RunOnPlatform(platform, c.words);
+        EXPECT_EQ(r.status, c.status) << r.out;
+        std::vector<std::string> commands;
+        for (const json& e : r.Events("exec")) {
+            const json& argv = e["argv"];
+            if (argv.size() == 3 && argv[0] == "sh" && argv[2].get<std::string>().find("nmi_watchdog") != std::string::npos)
+                commands.push_back(argv[2]);
+        }
+        EXPECT_EQ(commands, c.commands);
+        EXPECT_EQ(r.Events("finish").at(0)["nmi_watchdog"], c.watchdog ? json("1\n") : json(nullptr));
+    }
+}
+
 } // namespace
