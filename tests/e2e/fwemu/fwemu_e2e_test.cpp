@@ -400,11 +400,13 @@ TEST_F(Fwemu, ZorvikReachesItsUsageText)
     EXPECT_EQ(writes[0]["ebx"], 0);
     EXPECT_EQ(writes[0]["ebx_after"], kHole);
     EXPECT_TRUE(plain.events("port_fault").empty());
-    // The NMI watchdog is switched off through the shell, then sync.
-    ASSERT_EQ(plain.events("exec").size(), 2u);
+    // The NMI watchdog is switched off through the shell, then sync, and
+    // switched back on at the end.
+    ASSERT_EQ(plain.events("exec").size(), 3u);
     EXPECT_EQ(plain.events("exec")[1]["argv"], json::array({"sh", "-c", "echo 0 > /proc/sys/kernel/nmi_watchdog"}));
-    EXPECT_EQ(plain.events("sync").size(), 1u);
-    EXPECT_EQ(plain.events("finish").at(0)["nmi_watchdog"], "0\n");
+    EXPECT_EQ(plain.events("exec")[2]["argv"], json::array({"sh", "-c", "echo 1 > /proc/sys/kernel/nmi_watchdog"}));
+    EXPECT_EQ(plain.events("sync").size(), 2u);
+    EXPECT_EQ(plain.events("finish").at(0)["nmi_watchdog"], "1\n");
 
     const Outcome unclaimed = run({"--platform", platform(), "--", ZORVIK_HOST_PATH, "/NoSuchCommand"});
     EXPECT_EQ(unclaimed.status, 1) << unclaimed.out << unclaimed.err;
