@@ -195,6 +195,7 @@ void HelperDevice::prepareSandbox()
     for (const auto& f : k.files)
         writeFile(sandbox_.hostPath(f.first), f.second, plain);
     writeDevicesFile();
+    writeModulesFile();
 }
 
 void HelperDevice::install(Tracer& tracer)
@@ -347,6 +348,14 @@ void HelperDevice::writeDevicesFile()
     out << module_->devicesFile(current.str());
 }
 
+// /proc/modules lists the helper module while it is loaded.
+void HelperDevice::writeModulesFile()
+{
+    std::ofstream out(sandbox_.hostPath("/proc/modules"), std::ios::trunc);
+    if (module_->loaded())
+        out << "qorfldrv_mod 16384 0 - Live 0x0000000000000000 (O)\n";
+}
+
 SyscallAction HelperDevice::onUname(SyscallCall& call)
 {
     struct utsname own {};
@@ -380,7 +389,7 @@ SyscallAction HelperDevice::onLoad(SyscallCall& call, bool fromFile)
         readable = readMemory(pid, call.args[0], image.data(), length);
     }
     int result;
-    if (!module_)
+    if (!module_ || platform_.lockedDown())
         result = -EPERM;
     else if (!readable)
         result = fromFile ? -EBADF : -EFAULT;
@@ -388,8 +397,10 @@ SyscallAction HelperDevice::onLoad(SyscallCall& call, bool fromFile)
         result = failedLoad_;
     else
         result = module_->load(image);
-    if (result == 0)
+    if (result == 0) {
         writeDevicesFile();
+        writeModulesFile();
+    }
     else if (module_ && readable) {
         failedLoader_ = pid;
         failedLoad_ = result;
@@ -412,8 +423,10 @@ SyscallAction HelperDevice::onRemove(SyscallCall& call)
         result = -ENOENT;
     else
         result = module_->unload(*name, deviceInUse());
-    if (result == 0)
+    if (result == 0) {
         writeDevicesFile();
+        writeModulesFile();
+    }
     trace_.write("module_remove",
                  {{"pid", call.tracee.pid}, {"name", name.value_or("")}, {"result", result}});
     return SyscallAction::skipWith(result);

@@ -76,6 +76,7 @@ private:
     bool deviceInUse() const;
     bool isNodePath(std::string path) const;
     void writeDevicesFile();
+    void writeModulesFile();
     std::string insidePath(const std::string& hostPath) const;
 
     const PlatformDescription& platform_;

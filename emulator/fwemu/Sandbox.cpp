@@ -109,6 +109,16 @@ Sandbox::Sandbox(const SandboxConfig& config)
         writeFile("/proc/devices", kProcDevices, 0444);
         if (config.nmiWatchdog)
             writeFile(kNmiWatchdog, "1\n", 0644);
+        if (!config.lockdown.empty()) {
+            // The modes in order of strength, the one in force in brackets.
+            std::string modes;
+            for (const char* mode : {"none", "integrity", "confidentiality"})
+                modes += (modes.empty() ? "" : " ") +
+                         (config.lockdown == mode ? "[" + std::string(mode) + "]" : std::string(mode));
+            for (const char* dir : {"/sys", "/sys/kernel", "/sys/kernel/security"})
+                makeDir(dir);
+            writeFile(kLockdown, modes + "\n", 0444);
+        }
     } catch (...) {
         remove();
         throw;

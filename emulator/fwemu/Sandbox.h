@@ -7,6 +7,7 @@
 //   /dev/mem                       regular sparse file: physical memory
 //   /proc/devices                  plain file
 //   /proc/sys/kernel/nmi_watchdog  plain file "1", when the platform has one
+//   /sys/kernel/security/lockdown  plain file, when the platform names a mode
 //   /tmp                           empty, mode 1777
 //   /work                          empty; the current directory
 #ifndef FWEMU_SANDBOX_H
@@ -26,6 +27,7 @@ public:
 struct SandboxConfig {
     std::string program;                    // host path of the program to copy in
     bool nmiWatchdog = true;
+    std::string lockdown;                   // lockdown mode; empty: no lockdown file
     std::string busybox = "/bin/busybox";
     std::string parent;                     // where to create the root; empty: defaultParent()
 };
@@ -36,6 +38,7 @@ public:
     static constexpr const char* kWorkDir = "/work";
     static constexpr const char* kMemory = "/dev/mem";
     static constexpr const char* kNmiWatchdog = "/proc/sys/kernel/nmi_watchdog";
+    static constexpr const char* kLockdown = "/sys/kernel/security/lockdown";
     static constexpr const char* kPath = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
     // /dev/shm when usable, else $TMPDIR, else /tmp.
     static std::string defaultParent();

@@ -101,14 +101,18 @@ Tracer::Tracer(FirmwareModel& model, TraceWriter& trace) : model_(model), trace_
 {
     trapSyscall("iopl", SYS_iopl, kI386Iopl, [this](SyscallCall& call) {
         const uint64_t level = call.args[0] & 0xFFFFFFFF;
-        const int result = call.tracee.io.setLevel(level);
+        // A locked-down kernel refuses to raise the level (lowering it is
+        // always allowed).
+        const bool refused = model_.platform().lockedDown() && level <= 3 && level > call.tracee.io.level();
+        const int result = refused ? -EPERM : call.tracee.io.setLevel(level);
         trace_.write("iopl", {{"pid", call.tracee.pid}, {"level", level}, {"result", result}});
         return SyscallAction::skipWith(result);
     });
     trapSyscall("ioperm", SYS_ioperm, kI386Ioperm, [this](SyscallCall& call) {
         const uint64_t from = call.args[0], num = call.args[1];
         const bool on = (call.args[2] & 0xFFFFFFFF) != 0;
-        const int result = call.tracee.io.setPorts(from, num, on);
+        const bool refused = model_.platform().lockedDown() && on;
+        const int result = refused ? -EPERM : call.tracee.io.setPorts(from, num, on);
         trace_.write("ioperm", {{"pid", call.tracee.pid}, {"from", from}, {"num", num}, {"on", on}, {"result", result}});
         return SyscallAction::skipWith(result);
     });

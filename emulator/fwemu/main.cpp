@@ -49,6 +49,7 @@ int runOnPlatform(const fwemu::Options& options)
     SandboxConfig config;
     config.program = options.program;
     config.nmiWatchdog = platform.nmiWatchdog;
+    config.lockdown = platform.lockdown.value_or("");
     Sandbox sandbox(config);
     PhysicalMemory memory(sandbox.hostPath(Sandbox::kMemory), platform.memorySize);
     FirmwareModel model(platform, memory);

@@ -344,6 +344,11 @@ PlatformDescription PlatformDescription::fromJson(const json& j)
     if (const json* v = r.find("secure_flash"))
         p.secureFlash = parseSecureFlash(*v);
     p.nmiWatchdog = r.boolean("nmi_watchdog", p.nmiWatchdog);
+    if (!r.isNull("lockdown") && r.find("lockdown") != nullptr) {
+        p.lockdown = r.text("lockdown", "none");
+        if (*p.lockdown != "none" && *p.lockdown != "integrity" && *p.lockdown != "confidentiality")
+            r.fail("lockdown", "must be \"none\", \"integrity\", \"confidentiality\" or null");
+    }
     if (const json* v = r.find("boot"); v != nullptr && !v->is_null())
         p.boot = BootConfigDescription::fromJson(*v);
     if (const json* v = r.find("kernel"); v != nullptr && !v->is_null())
@@ -407,6 +412,7 @@ json PlatformDescription::toJson() const
         {"message_offset", hexText(secureFlash.messageOffset, 4)},
     };
     j["nmi_watchdog"] = nmiWatchdog;
+    j["lockdown"] = lockdown ? json(*lockdown) : json(nullptr);
     if (boot)
         j["boot"] = boot->toJson();
     if (kernel)

@@ -95,6 +95,9 @@ struct PlatformDescription {
     DoreDescription dore;
     SecureFlashDescription secureFlash;
     bool nmiWatchdog = true;
+    // The kernel's lockdown mode ("none", "integrity", "confidentiality"), as
+    // /sys/kernel/security/lockdown shows it; none: the file does not exist.
+    std::optional<std::string> lockdown;
     std::optional<BootConfigDescription> boot;   // none: no boot-configuration request is handled
     std::optional<KernelDescription> kernel;     // none: no kernel tree, no helper module
 
@@ -110,6 +113,8 @@ struct PlatformDescription {
     // The ports whose writes raise an SMI: `smi_ports` when given, else the
     // FADT's port, every "$ASF" port and 0xB2.
     std::vector<uint16_t> effectiveSmiPorts() const;
+    // A lockdown that refuses I/O privilege and unsigned modules.
+    bool lockedDown() const { return lockdown && *lockdown != "none"; }
 
     // Parses and checks a platform; throws PlatformError naming the field.
     static PlatformDescription fromJson(const nlohmann::json& json);

@@ -144,6 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{R"({"secure_flash": {"message_offset": "0x100"}})", "secure_flash.message_offset"},
         Rejected{R"({"secure_flash": {"message": "long text", "message_offset": "0xFFFC"}})", "secure_flash.message"},
         Rejected{R"({"smi_ports": "0xB2"})", "smi_ports"},
+        Rejected{R"({"lockdown": "full"})", "lockdown: must be"},
         Rejected{R"([1, 2])", "must be an object"}));
 
 TEST(PlatformDescription, SaveAndLoadKeepEveryField)
@@ -151,6 +152,7 @@ TEST(PlatformDescription, SaveAndLoadKeepEveryField)
     PlatformDescription p = PlatformDescription::load(std::string(PLATFORMS_DIR) + "/uefi-laptop.json");
     p.secureFlash.message = "changed";
     p.asf.push_back({0x40, 20, 0x2E});
+    p.lockdown = "integrity";
     char name[] = "/tmp/fwemu-platform-XXXXXX";
     int fd = mkstemp(name);
     ASSERT_GE(fd, 0);
