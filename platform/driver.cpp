@@ -18,6 +18,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "loaddiag.h"
 #include "../framework/GlobalVariable.h"
 #include "../framework/usagehead.h"
 #include "../firmware/oshook.h"
@@ -92,6 +93,13 @@ static bool ReadKernelRelease(char* release)
     return kernel24;
 }
 
+// What the load's explanation says of the running kernel's tree.
+static void NoteKernelTree(int state, const char* dir)
+{
+    g_LoadDiagnosis.TreeState = state;
+    Compose(g_LoadDiagnosis.TreeDir, "%s", dir);
+}
+
 // The tree of the running kernel: "source/" (2.6 and later) or "build/"
 // (2.4) under /lib/modules/<release>, the other one as a fallback for 2.6.
 // `report` adds the "Cannot locate" line to CheckKernelSource's own.
@@ -103,14 +111,22 @@ static bool LocateKernelSource(const char* release, bool kernel24, char* dir, bo
     if (!kernel24) {
         fits = Compose(dir, "/lib/modules/%s/build/", release);
         if (!fits || !DirectoryOpens(dir)) {
-            if (report)
+            if (report) {
                 WriteOut("Error: Cannot locate kernel source.\n");
+                NoteKernelTree(KERNEL_TREE_MISSING, dir);
+            }
             return false;
         }
     }
     if (!CheckKernelSource(dir)) {
-        if (report)
+        if (report) {
             WriteOut("Error: Cannot locate kernel source.\n");
+            char includeDir[DRV_TEXT_SIZE];
+            if (!DirectoryOpens(dir))
+                NoteKernelTree(KERNEL_TREE_MISSING, dir);
+            else if (!Compose(includeDir, "%s/include/linux", dir) || !DirectoryOpens(includeDir))
+                NoteKernelTree(KERNEL_TREE_WITHOUT_MM_H, dir);
+        }
         return false;
     }
     return true;
@@ -895,6 +911,21 @@ bool WriteDriverSourceFiles(bool kernel24, const char* kernelDir)
 // Generation, build and export
 // ---------------------------------------------------------------------------
 
+// The build's log in .temp, where make runs.
+#define BUILD_LOG "build.log"
+
+// Where make ran and the last lines it printed, before .temp goes.
+static void NoteBuildFailure()
+{
+    g_LoadDiagnosis.BuildFailed = true;
+    char cwd[DRV_TEXT_SIZE];
+    if (getcwd(cwd, sizeof(cwd)) == nullptr)
+        strcpy(cwd, ".");
+    if (!Compose(g_LoadDiagnosis.BuildDir, "%s/.temp", strcmp(cwd, "/") == 0 ? "" : cwd))
+        strcpy(g_LoadDiagnosis.BuildDir, ".temp");
+    KVT_KeepBuildLogTail(".temp/" BUILD_LOG);
+}
+
 void CreateDriverSoueceFile(char* kernel)
 {
     char release[DRV_TEXT_SIZE];
@@ -906,6 +937,7 @@ void CreateDriverSoueceFile(char* kernel)
 
     bool kernel24 = ReadKernelRelease(release);
     if (kernel == nullptr) {
+        Compose(g_LoadDiagnosis.Release, "%s", release);
         if (!LocateKernelSource(release, kernel24, kernelDir, true))
             return;
     } else {
@@ -921,6 +953,7 @@ void CreateDriverSoueceFile(char* kernel)
     RunCommand("mkdir -p .temp");
     if (!WriteDriverSourceFiles(kernel24, kernelDir)) {
         // Nothing is built from a tree without a readable mm.h.
+        NoteKernelTree(KERNEL_TREE_WITHOUT_MM_H, kernelDir);
         RunCommand("rm -rf .temp");
         return;
     }
@@ -936,13 +969,16 @@ void CreateDriverSoueceFile(char* kernel)
             } else {
                 RunCommand("make clean > /dev/null");
             }
+            // make's output is kept in a log, shown when the build fails.
             if (kernel != nullptr)
-                RunCommand("make %s > /dev/null", kernel);
+                RunCommand("make %s > " BUILD_LOG, kernel);
             else
-                RunCommand("make > /dev/null");
+                RunCommand("make > " BUILD_LOG);
             if (chdir("../") != 0) {
                 // Nothing to go back to; the checks below then find nothing.
             }
+            if (!FileExists("./qorfldrv_mod"))
+                NoteBuildFailure();
         }
         GenerateDriverSoueceFile(kernel);
         RunCommand("rm -rf .temp");
@@ -1192,6 +1228,8 @@ static int MakeNode(int major)
 // next run copies or builds it afresh anyway. A kept module stays.
 static int FailLoad()
 {
+    if (g_LoadDiagnosis.KeptModule && g_LoadDiagnosis.ModuleRefused)
+        ReadKernelRelease(g_LoadDiagnosis.Release);
     remove("./qorfldrv_mod");
     return QX3_ERR_LOAD_DRIVER;
 }
@@ -1201,7 +1239,9 @@ int FLASH_LoadDriver()
     int major = 0;
 
     // A kept module is used as it is; otherwise one is built now.
-    if (FileExists("./qorfldrv_mod.o"))
+    g_LoadDiagnosis.KeptModule = FileExists("./qorfldrv_mod.o");
+    g_LoadDiagnosis.BuildNeeded = !g_LoadDiagnosis.KeptModule;
+    if (g_LoadDiagnosis.KeptModule)
         RunCommand("cp -f ./qorfldrv_mod.o ./qorfldrv_mod");
     else
         CreateDriverSoueceFile(nullptr);
@@ -1239,6 +1279,7 @@ int FLASH_LoadDriver()
         RunCommand("insmod qorfldrv_mod 2> /dev/null > /dev/null");
         if (!CheckQORDevice(major, true)) {
             WriteOut("ERROR : Unable to load driver.\n");
+            g_LoadDiagnosis.ModuleRefused = true;
             return FailLoad();
         }
     }

@@ -4,6 +4,7 @@
 // back on.
 #include "platformlnx.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -13,6 +14,7 @@
 
 #include "DriverManager.h"
 #include "driver.h"
+#include "loaddiag.h"
 #include "../framework/GlobalVariable.h"
 #include "../framework/Main.h"
 #include "../firmware/oshook.h"
@@ -52,6 +54,7 @@ int PlatformInitialize(QX3_ARGV_LIST& args)
 
     // Without the privilege no port is ever written (see OutPortByte).
     gIoPrivilegeGranted = (iopl(3) == 0);
+    g_LoadDiagnosis.IoplError = gIoPrivilegeGranted ? 0 : errno;
 
     PLATFORM_LOADER loaders[] = {RuntimeMemoryHoleLoader, DefaultDriverLoader};
     unsigned int loaded = 0;
@@ -59,8 +62,10 @@ int PlatformInitialize(QX3_ARGV_LIST& args)
         if (loader != nullptr && loader(args, loaded))
             loaded++;
     }
-    if (loaded == 0)
+    if (loaded == 0) {
+        KVT_ExplainNoProvider();
         return QX3_ERR_LOAD_DRIVER;
+    }
 
     if (!InitMemMgr())
         return QX3_ERR_INIT_MEMMGR;
@@ -86,7 +91,7 @@ void PlatformFinalize(QX3_ARGV_LIST& args)
 
 // A bare program name is looked up the way the shell found it: the first
 // executable regular file of that name in the directories of PATH.
-static bool FindOnSearchPath(const char* name, char* found, size_t foundSize)
+bool FindOnSearchPath(const char* name, char* found, size_t foundSize)
 {
     const char* pathList = getenv("PATH");
     if (pathList == nullptr)

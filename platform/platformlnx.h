@@ -2,6 +2,8 @@
 #ifndef PLATFORMLNX_H
 #define PLATFORMLNX_H
 
+#include <stddef.h>
+
 #include "../framework/QX3Types.h"
 
 // A provider of physical buffers: argument list, count of loaders that have
@@ -17,5 +19,8 @@ extern PLATFORM_UNLOADER DefaultDriverUnloader;
 int PlatformInitialize(QX3_ARGV_LIST& args);
 [[noreturn]] void PlatformFinalize(QX3_ARGV_LIST& args);
 char* GetCurrentFilePath(int argc, char* path);
+// The first executable regular file `name` in the directories of PATH (an
+// empty entry is the current directory), composed into `found`.
+bool FindOnSearchPath(const char* name, char* found, size_t foundSize);
 
 #endif

@@ -133,7 +133,7 @@ std::string makeScript(const KernelDescription& k)
         "  exit 2\n"
         "fi\n";
     if (k.makeFails)
-        return s + "echo 'make: *** [qorfldrv_mod.o] Error 1' >&2\nexit 2\n";
+        return s + "echo \"  CC [M]  $(pwd)/qorfldrv.o\"\necho 'make: *** [qorfldrv_mod.o] Error 1' >&2\nexit 2\n";
     const std::string core = "qorfldrv core for " + k.release;
     const std::string module = "qorfldrv module for " + k.release;
     return s + "if grep -q '\\.\\./qorfldrv_mod' Makefile; then\n"

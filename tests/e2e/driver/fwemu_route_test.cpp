@@ -22,6 +22,22 @@ bool Contains(const Names& names, const std::string& name)
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// The lines of standard error that ZORVIK wrote itself; the tools it starts
+// (rmmod, cat, make) write theirs unprefixed.
+std::string OwnLines(const std::string& err)
+{
+    std::string own;
+    size_t start = 0;
+    while (start < err.size()) {
+        size_t end = err.find('\n', start);
+        end = end == std::string::npos ? err.size() : end + 1;
+        if (err.compare(start, 8, "ZORVIK: ") == 0)
+            own += err.substr(start, end - start);
+        start = end;
+    }
+    return own;
+}
+
 // What a run with the firmware's memory hole prints for the same words: the
 // helper module must make no difference.
 std::string HoleOutput(const std::vector<std::string>& words)
@@ -55,10 +71,11 @@ TEST(FwemuRoute, FreshBuildServesTheCommand)
         FwemuRun r = RunUnderFwemu(DriverPlatform(), program, words);
         EXPECT_EQ(r.out, expected);
         EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
 
         Names cmds = r.ShellCommands();
         EXPECT_TRUE(Contains(cmds, "make clean > /dev/null"));
-        EXPECT_TRUE(Contains(cmds, "make > /dev/null"));
+        EXPECT_TRUE(Contains(cmds, "make > build.log"));
         EXPECT_TRUE(Contains(cmds, "insmod ./qorfldrv_mod 2> /dev/null > /dev/null"));
         EXPECT_FALSE(Contains(cmds, "insmod qorfldrv_mod 2> /dev/null > /dev/null"));
 
@@ -270,6 +287,66 @@ TEST(FwemuRoute, KernelTreeCompilerAndBuildFailures)
         EXPECT_EQ(h["work"].get<Names>(), c.work);
         EXPECT_EQ(h["module"]["loaded"], false);
     }
+}
+
+// When neither provider can be had, standard error says why, one line per
+// cause; standard output and the status are those of the failure.
+TEST(FwemuRoute, StandardErrorSaysWhy)
+{
+    const std::string refused = "ZORVIK: the kernel refused the helper module (insmod failed)";
+    const std::string headers = " (a Debian-style system installs it with the package linux-headers-5.10.0-fwemu)\n";
+    struct Case {
+        const char* name;
+        json kernel;
+        json lockdown;
+        std::string err;
+    } cases[] = {
+        {"lockdown", json::object(), "integrity",
+         "ZORVIK: I/O privilege refused (iopl: Operation not permitted): kernel lockdown (integrity)\n"
+         "ZORVIK: kernel lockdown (integrity) refuses unsigned modules\n" +
+             refused + "; kernel lockdown (integrity)\n"},
+        {"insmod fails, no lockdown", {{"insmod_failures", 2}}, "none", refused + "\n"},
+        {"no tree", {{"tree", nullptr}}, nullptr,
+         "ZORVIK: no kernel tree for 5.10.0-fwemu at /lib/modules/5.10.0-fwemu/build/" + headers},
+        {"tree without mm.h", {{"include_linux", false}}, nullptr,
+         "ZORVIK: the kernel tree /lib/modules/5.10.0-fwemu/source/ has no readable include/linux/mm.h" + headers},
+        {"no gcc", {{"tree", "build"}, {"gcc", false}}, nullptr,
+         "ZORVIK: no gcc on PATH to build the helper module\n"},
+        {"kept module of another kernel",
+         {{"files", {{"/work/qorfldrv_mod.o", "qorfldrv module for 2.6.32-old\nvermagic=2.6.32-old SMP mod_unload\n"}}}},
+         nullptr,
+         refused + "\nZORVIK: ./qorfldrv_mod.o was built for kernel 2.6.32-old, not for the running "
+                   "5.10.0-fwemu; /makedrv rebuilds it for the running kernel\n"},
+        {"kept module without vermagic", {{"files", {{"/work/qorfldrv_mod.o", "junk\n"}}}}, nullptr,
+         refused + "\nZORVIK: ./qorfldrv_mod.o names no kernel release it was built for; /makedrv rebuilds it "
+                   "for the running kernel\n"},
+        {"make fails", {{"make", "fails"}}, nullptr,
+         "ZORVIK: the helper module's build in /work/.temp failed; the last lines of make's output:\n"
+         "ZORVIK:     CC [M]  /work/.temp/qorfldrv.o\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        json p = DriverPlatform();
+        p["kernel"] = c.kernel;
+        p["lockdown"] = c.lockdown;
+        FwemuRun r = RunUnderFwemu(p, ZORVIK_HOST_PATH, {"/GetMode"});
+        EXPECT_EQ(OwnLines(r.err), c.err) << r.err;
+        EXPECT_EQ(r.status, 16);
+        EXPECT_EQ(r.out.substr(r.out.size() - std::string(LOAD_FAILED).size()), LOAD_FAILED);
+        Names work = r.HelperModule()["work"].get<Names>();
+        EXPECT_EQ(work, c.kernel.contains("files") ? Names{"qorfldrv_mod.o"} : Names{});
+    }
+
+    // Without any kernel support: no module loading, no tree, no tools.
+    json p = DriverPlatform();
+    p["kernel"] = nullptr;
+    FwemuRun r = RunUnderFwemu(p, ZORVIK_HOST_PATH, {"/GetMode"});
+    EXPECT_EQ(r.status, 16);
+    r.err = OwnLines(r.err);
+    EXPECT_EQ(r.err.find("ZORVIK: this kernel loads no modules (no /proc/modules)\nZORVIK: no kernel tree for "), 0u)
+        << r.err;
+    const std::string tools = "ZORVIK: no gcc or make on PATH to build the helper module\n";
+    EXPECT_EQ(r.err.substr(r.err.size() - tools.size()), tools) << r.err;
 }
 
 TEST(FwemuRoute, ModuleIsRemovedOnTheUsagePathToo)
