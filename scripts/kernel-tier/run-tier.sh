@@ -22,6 +22,8 @@
 #     module of step 1 as its kept qorfldrv_mod.o, then without it.
 #  4. From QEMU's port trace and interrupt log: the SMIs that each ZORVIK run
 #     raised, their codes and the buffer address that went with them.
+#  5. A second guest booted with lockdown=integrity (run-lockdown.sh): the
+#     release ZORVIK with the module of step 1 as its kept module.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -285,6 +287,16 @@ if [ -z "$(module_maps no-module)" ]; then
   ok zorvik-no-module/nothing-mapped
 else
   not_ok zorvik-no-module/nothing-mapped "module mappings: $(module_maps no-module | tr '\n' ' ')"
+fi
+
+# --- 5. a second guest under lockdown=integrity ---------------------------
+if [ -f "$work/makedrv/qorfldrv_mod.o" ]; then
+  lockdown=$("$here/run-lockdown.sh" "$kernel" "$release_zorvik" "$work/makedrv/qorfldrv_mod.o" "$work/lockdown")
+  echo "$lockdown"
+  passed=$((passed + $(grep -c '^ok ' <<< "$lockdown")))
+  failed=$((failed + $(grep -c '^not ok ' <<< "$lockdown")))
+else
+  not_ok lockdown "no kept module from /makedrv to run with"
 fi
 
 finish

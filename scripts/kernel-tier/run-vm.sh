@@ -2,6 +2,7 @@
 # Boots a kernel with an initramfs under qemu-system-x86_64 with software
 # emulation (TCG), serial console only, and waits for the guest to power off.
 #   run-vm.sh [--uefi CODE VARS] KERNEL INITRD SERIAL_LOG QEMU_LOG [TIMEOUT_SECONDS]
+# KTIER_APPEND, when set, is added to the kernel command line.
 # SERIAL_LOG receives the console; QEMU_LOG the APM port trace (the writes to
 # the SMI command port 0xB2 and the status port 0xB3) and QEMU's interrupt
 # log, which records the registers at every SMI. Exit status: qemu's, or 124
@@ -37,6 +38,6 @@ timeout --kill-after=10 "$limit" qemu-system-x86_64 \
   -nographic -monitor none -serial "file:$serial" \
   -nic none -no-reboot \
   -kernel "$kernel" -initrd "$initrd" \
-  -append "console=ttyS0 panic=-1 loglevel=7 nokaslr" \
+  -append "console=ttyS0 panic=-1 loglevel=7 nokaslr${KTIER_APPEND:+ $KTIER_APPEND}" \
   "${trace[@]}" -D "$qlog" \
   < /dev/null

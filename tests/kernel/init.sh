@@ -10,6 +10,8 @@
 #                           remove it with their blocks still live
 #   zorvik-kept             ZORVIK in /ktier/zorvik with its kept module file
 #   zorvik-no-module        the same with the kept file removed
+#   zorvik-lockdown         ZORVIK with its kept module on a kernel booted
+#                           with lockdown=integrity
 #
 # Every check also reads the kernel log of what it did: lines other than the
 # two that loading an unsigned out-of-tree module always prints fail it.
@@ -24,6 +26,7 @@ mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /tmp
 mount -t tracefs tracefs /sys/kernel/tracing 2>/dev/null
+mount -t securityfs securityfs /sys/kernel/security 2>/dev/null
 
 passed=0
 failed=0
@@ -153,7 +156,16 @@ expect() {
 
 zorvik_kept() {
   n=zorvik-kept
+  # ZORVIK switches the NMI watchdog off for its run and back on at the end.
+  wd=/proc/sys/kernel/nmi_watchdog
+  wd_on=no
+  if echo 1 2>/dev/null > $wd && [ "$(cat $wd)" = 1 ]; then wd_on=yes; fi
   run_zorvik kept 161 162
+  if [ $wd_on = yes ]; then
+    expect $n/nmi-watchdog-restored '[ "$(cat $wd)" = 1 ]' "nmi_watchdog reads $(cat $wd) after the run"
+  else
+    echo "  nmi_watchdog: this kernel does not take 1 (it reads $(cat $wd 2>/dev/null || echo nothing)); the restore is checked under fwemu"
+  fi
   expect $n/status '[ "$status" = 70 ]' "exit status $status, want 70"
   expect $n/message 'tail -n 1 /tmp/zorvik.out | grep -qx "46 - Error: Problem getting flash information."' \
     "last line is not the flash information error"
@@ -177,6 +189,33 @@ zorvik_no_module() {
   check_log $n
 }
 
+# Under lockdown=integrity the kernel refuses iopl and the unsigned module:
+# the run ends with its documented lines and 16, standard error names the
+# lockdown, and only the program and its kept module are left.
+zorvik_lockdown() {
+  n=zorvik-lockdown
+  expect $n/active 'grep -q "\[integrity\]" /sys/kernel/security/lockdown' \
+    "lockdown reads: $(cat /sys/kernel/security/lockdown 2>&1)"
+  cd /ktier/zorvik
+  ./ZORVIK /GetBootOrder > /tmp/zorvik.out 2> /tmp/zorvik.err
+  status=$?
+  cd /
+  echo "  ZORVIK run lockdown"
+  echo "  exit status $status, output:"
+  sed 's/^/  | /' /tmp/zorvik.out
+  echo "  error output:"
+  sed 's/^/  | /' /tmp/zorvik.err
+  printf '%s\n' 'ERROR : driver "qorfldrv" not found' 'ERROR : driver "qorfldrv" not found' \
+    'ERROR : Unable to load driver.' '10 - Error: Unable to load driver.' > /tmp/want.out
+  expect $n/status '[ "$status" = 16 ]' "exit status $status, want 16"
+  expect $n/output 'cmp -s /tmp/zorvik.out /tmp/want.out' "standard output differs from the load failure's lines"
+  expect $n/says-lockdown 'grep -q "^ZORVIK: .*lockdown (integrity)" /tmp/zorvik.err' \
+    "standard error does not name the lockdown"
+  expect $n/nothing-loaded '! loaded && ! listed' "a module is loaded"
+  expect $n/files '[ "$(ls -A /ktier/zorvik | tr "\n" " ")" = "ZORVIK qorfldrv_mod.o " ]' \
+    "files left: $(ls -A /ktier/zorvik | tr '\n' ' ')"
+}
+
 echo "ktier: kernel $(uname -r)"
 dmesg -c > /tmp/boot-log.txt
 # Where the firmware put its FADT, for the host's check of ZORVIK's lookup.
@@ -186,6 +225,7 @@ while read -r what a b; do
     protocol) protocol "$a" "$b" ;;
     zorvik-kept) zorvik_kept ;;
     zorvik-no-module) zorvik_no_module ;;
+    zorvik-lockdown) zorvik_lockdown ;;
     ''|'#'*) ;;
     *) not_ok "plan" "unknown line: $what" ;;
   esac
