@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <map>
 
+#ifdef IN_PROCESS_FIRMWARE
+#include "support/InProcessFirmware.h"
+#endif
+
 const char BANNER[] =
     "+---------------------------------------------------------------------------+\n"
     "|                 Tarn BBS Utility for Android v1.01                        |\n"
@@ -94,14 +98,18 @@ json BootPlatform(const std::string& mode)
 BootRun RunBoot(const json& platform, const std::vector<std::string>& words)
 {
     testsupport::FwemuOptions options;
-    options.fwemu = FWEMU_PATH;
-    options.program = ZORVIK_HOST_PATH;
     options.words = words;
     options.save = true;
     options.errors = testsupport::ErrorOutput::Merged;
     options.tempPrefix = "/tmp/bootcfg-e2e-";
     BootRun r;
+#ifdef IN_PROCESS_FIRMWARE
+    static_cast<testsupport::FwemuResult&>(r) = testsupport::RunInProcess(platform, options);
+#else
+    options.fwemu = FWEMU_PATH;
+    options.program = ZORVIK_HOST_PATH;
     static_cast<testsupport::FwemuResult&>(r) = testsupport::RunFwemu(platform, options);
+#endif
     if (!r.saved.is_null())
         r.boot = r.saved.value("boot", json());
     return r;

@@ -1,7 +1,9 @@
-// Runs the host ZORVIK under fwemu on a platform with a boot configuration
-// and collects what the user sees (output, exit status), what the firmware
-// was asked (the calling-interface requests of the trace) and the firmware's
-// boot configuration after the run (the platform as fwemu saves it).
+// Runs the host ZORVIK under fwemu (or, built with IN_PROCESS_FIRMWARE, its
+// pipeline in-process against the same firmware model) on a platform with a
+// boot configuration and collects what the user sees (output, exit status),
+// what the firmware was asked (the calling-interface requests of the trace)
+// and the firmware's boot configuration after the run (the platform as fwemu
+// saves it).
 #ifndef BOOTRUN_H
 #define BOOTRUN_H
 

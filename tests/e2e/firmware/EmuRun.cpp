@@ -1,5 +1,9 @@
 #include "EmuRun.h"
 
+#ifdef IN_PROCESS_FIRMWARE
+#include "support/InProcessFirmware.h"
+#endif
+
 const char BANNER[] =
     "+---------------------------------------------------------------------------+\n"
     "|                 Tarn BBS Utility for Android v1.01                        |\n"
@@ -34,10 +38,14 @@ json BasePlatform()
 EmuRun RunOnPlatform(const json& platform, const std::vector<std::string>& words)
 {
     testsupport::FwemuOptions options;
-    options.fwemu = FWEMU_PATH;
-    options.program = ZORVIK_HOST_PATH;
     options.words = words;
     options.errors = testsupport::ErrorOutput::Merged;
     options.tempPrefix = "/tmp/fwtest";
+#ifdef IN_PROCESS_FIRMWARE
+    return testsupport::RunInProcess(platform, options);
+#else
+    options.fwemu = FWEMU_PATH;
+    options.program = ZORVIK_HOST_PATH;
     return testsupport::RunFwemu(platform, options);
+#endif
 }

@@ -1,6 +1,7 @@
-// Runs the host ZORVIK under fwemu on a platform described in the test and
-// collects what the user sees (output, exit status) and what the firmware
-// saw (the trace of every port write).
+// Runs the host ZORVIK under fwemu (or, built with IN_PROCESS_FIRMWARE, its
+// pipeline in-process against the same firmware model) on a platform
+// described in the test and collects what the user sees (output, exit
+// status) and what the firmware saw (the trace of every port write).
 #ifndef EMURUN_H
 #define EMURUN_H
 
