@@ -306,8 +306,8 @@ static void ReadDescription(const unsigned char* window, unsigned int offset, ch
 
 // Asks the firmware for the legacy boot devices (3/2 for the count, 3/3 for
 // the priority list, the IPL table and the skip list in the shared buffer)
-// and builds their names. An answer that does not fit the buffer's places or
-// names a device that does not exist ends with 216 before anything else is
+// and builds their names. An answer that does not fit the buffer's places,
+// names a device that does not exist or names one twice ends with 216 before anything else is
 // sent, so the firmware's order is left alone.
 int ReadBbsDevices(BBS_DEVICE_TABLE* table)
 {
@@ -328,10 +328,13 @@ int ReadBbsDevices(BBS_DEVICE_TABLE* table)
     if (result != 0)
         return result;
 
+    // The list names each device once.
     const uint8_t* priority = gpIntrBuf + SMI_PAYLOAD_OFFSET;
+    bool listed[BBS_MAX_DEVICES] = {false};
     for (unsigned int p = 0; p < count; p++) {
-        if (priority[p] >= count)
+        if (priority[p] >= count || listed[priority[p]])
             return QX3_ERR_GET_BBS_IPL_TABLE;
+        listed[priority[p]] = true;
     }
     if (count == 0)
         return 0;

@@ -26,10 +26,11 @@ int QX3_GetAsfTable(ASF_HEADER* header)
     return found ? 0 : (int)QX3_ERR_UNDEFINED;
 }
 
+// A structure naming port 0 names no port.
 int QX3_GetLegacySmiPort(unsigned short* port)
 {
     ASF_HEADER header;
-    if (QX3_GetAsfTable(&header) == 0)
+    if (QX3_GetAsfTable(&header) == 0 && header.SmiPort != 0)
         *port = header.SmiPort;
     else
         *port = DEFAULT_SMI_PORT;

@@ -119,11 +119,19 @@ static bool RootEntryAddress(const ACPI_ROOT_VIEW& root, unsigned int index, uin
 static ROOT_WALK_RESULT WalkRootTable(const ACPI_ROOT_VIEW& root, unsigned int signature, void* buffer,
                                       unsigned int size, unsigned int* length)
 {
-    // A table too short for its own header lists nothing.
+    // A table too short for its own header lists nothing. Its entries lie
+    // in the table below 4 GiB, and there are at most ACPI_ROOT_MAX_ENTRIES:
+    // a Length beyond that names entries that don't exist.
     uint32_t tableLength = root.Header->Length;
     unsigned int count = 0;
     if (tableLength > sizeof(ACPI_TABLE_HEADER))
         count = (tableLength - (uint32_t)sizeof(ACPI_TABLE_HEADER)) / root.EntrySize;
+    const uint64_t firstEntry = (uint64_t)root.TablePhys + sizeof(ACPI_TABLE_HEADER);
+    const uint64_t room = firstEntry < 0x100000000ull ? (0x100000000ull - firstEntry) / root.EntrySize : 0;
+    if (count > room)
+        count = (unsigned int)room;
+    if (count > ACPI_ROOT_MAX_ENTRIES)
+        count = ACPI_ROOT_MAX_ENTRIES;
 
     for (unsigned int i = 0; i < count; i++) {
         uint32_t address;

@@ -15,6 +15,8 @@
 // Entries of a root table kept in its copy; further entries are read from
 // the table in physical memory when a lookup needs them.
 #define ACPI_ROOT_COPY_ENTRIES 16
+// Most entries a root table is taken to list, whatever its Length says.
+#define ACPI_ROOT_MAX_ENTRIES 4096
 #define ACPI_FADT_COPY_SIZE 244
 
 #pragma pack(push, 1)

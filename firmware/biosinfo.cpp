@@ -29,7 +29,8 @@ bool g_OnBoardRomIsVeltoV = false;
 
 // The port of the flash-interface SMIs: the FADT's, else the one of the first
 // "$ASF" structure of the BIOS area (whose data area then receives the
-// shared buffer's address before the SMIs), else the default port. The
+// shared buffer's address before the SMIs) unless it names port 0, else the
+// default port. The
 // BIOS-area window stays mapped for that data area.
 uint16_t GetSystemSmiPort()
 {
@@ -45,6 +46,10 @@ uint16_t GetSystemSmiPort()
             continue;
         ASF_HEADER header;
         memcpy(&header, m_BIOSBuf + off, sizeof(header));
+        // Port 0 is no port (as in the FADT): the default port is used and
+        // the structure's data area is not written.
+        if (header.SmiPort == 0)
+            break;
         // The data area takes a 32-bit address; one that would reach past
         // the window is not used.
         unsigned int data = off + header.DataOffset;

@@ -2,7 +2,9 @@
 // memory for every later request under the same path string.
 #include "FileIO.h"
 
+#include <limits.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include "Main.h"
 #include "../firmware/oshook.h"
@@ -60,9 +62,15 @@ int QueryFileHub(char* path, unsigned char** data, unsigned int& size)
     if (stream == nullptr)
         return QX3_ERR_OPEN_FILE;
 
+    // Only a regular file of a size that the int length holds can be read
+    // in full: a directory or a device has no such size (on some file
+    // systems a directory reports 0), and a larger size would be cut.
+    struct stat st;
+    if (fstat(fileno(stream), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (off_t)INT_MAX) {
+        QX3_CloseFile(stream);
+        return QX3_ERR_READ_FILE;
+    }
     int length = QX3_GetFileSize(stream);
-    // A stream whose length cannot be taken (a directory, say) cannot be read
-    // in full either.
     if (length < 0) {
         QX3_CloseFile(stream);
         return QX3_ERR_READ_FILE;

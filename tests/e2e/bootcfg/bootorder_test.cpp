@@ -126,8 +126,8 @@ TEST(SetFirstBootOrder, NoMatchingNameSendsNothing)
     }
 }
 
-// Answers that do not fit the buffer's places, or name a device that does
-// not exist, end with 216 before anything is printed or sent.
+// Answers that do not fit the buffer's places, name a device that does not
+// exist or name one twice end with 216 before anything is printed or sent.
 TEST(BootOrder, ImpossibleAnswersEndWith216)
 {
     std::vector<std::string> seventeen;
@@ -146,6 +146,8 @@ TEST(BootOrder, ImpossibleAnswersEndWith216)
         {"priority byte equal to the count", Legacy({"A", "B"}, {0, 2}, {0, 0}),
          {"99/24", "0/0/0x8007", "3/2", "3/3"}},
         {"priority byte far out", Legacy({"A", "B", "C"}, {0, 255, 1}, {0, 0, 0}),
+         {"99/24", "0/0/0x8007", "3/2", "3/3"}},
+        {"a device listed twice", Legacy({"A", "B", "C"}, {0, 2, 0}, {0, 0, 0}),
          {"99/24", "0/0/0x8007", "3/2", "3/3"}},
     };
     for (const Case& c : cases) {

@@ -94,6 +94,12 @@ TEST(SmiPort, ChosenFromFadtThenAsfThenDefault)
          },
          0xB2, 0xB8, 0},
         {"FADT names port 0", [](json& p) { p["acpi"]["fadt_smi_cmd"] = "0x00"; }, 0xB2, 0xB2, -1},
+        {"no ACPI tables, \"$ASF\" naming port 0",
+         [](json& p) {
+             p["acpi"] = nullptr;
+             p["asf"] = {Asf("0x0040", "0x00")};
+         },
+         0xB2, 0xB2, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -94,12 +94,23 @@ TEST_F(FileHubTest, EmptyFileAndFailures)
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(data[0], 0);
 
+    // Sparse files of 4 GiB and just over: their sizes don't fit.
+    const std::string huge = Write("4gib", "");
+    const std::string over = Write("4gib-and-5", "");
+    ASSERT_EQ(truncate(huge.c_str(), 0x100000000LL), 0);
+    ASSERT_EQ(truncate(over.c_str(), 0x100000005LL), 0);
+
     struct Case {
         std::string path;
         int code;
     } cases[] = {
         {dir + "/missing", QX3_ERR_OPEN_FILE},
-        {dir, QX3_ERR_READ_FILE}, // opens, but cannot be read in full
+        // Only a regular file can be read in full.
+        {dir, QX3_ERR_READ_FILE},
+        {"/dev/shm", QX3_ERR_READ_FILE}, // a directory on tmpfs reports size 0
+        {"/dev/null", QX3_ERR_READ_FILE},
+        {huge, QX3_ERR_READ_FILE},
+        {over, QX3_ERR_READ_FILE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
