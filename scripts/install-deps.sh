@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   nlohmann-json3-dev
   qemu-user-static busybox-static
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: first the
-# unit tests under AddressSanitizer and UndefinedBehaviorSanitizer, then the
-# whole suite on the normal build, ending with CTest's summary.
+# unit tests and the in-process scenarios under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the fuzzers over their corpora (and 20 s
+# of fuzzing each), then the whole suite on the normal build, ending with
+# CTest's summary.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
 # Real-kernel tier: Debian's kernel image (cached, not installed), its headers, qemu-system-x86.
 "$top/scripts/kernel-tier/install.sh"
 
-echo "== Unit tests under ASan/UBSan =="
+echo "== Unit tests and in-process scenarios under ASan/UBSan =="
 cmake -S "$top" -B "$top/build-san" -DZORVIK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$top/build-san" -j "$(nproc)"
 (cd "$top/build-san" && ctest --output-on-failure -j "$(nproc)")
+
+echo "== Fuzzers: seed corpora replayed, 20 s of fuzzing each =="
+"$top/scripts/fuzz.sh" 20
 
 echo "== Build and full test suite =="
 "$top/scripts/build.sh"

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "framework/QX3Types.h"
 #include "scripts/TrailerBlock.h"
 #include "support/TempDir.h"
 
@@ -391,9 +392,15 @@ uint32_t __wrap__Z18OutPortByteReadEbxth(unsigned short port, unsigned char valu
     return ebx;
 }
 
-// bool QX3_LinuxDriverLoader(QX3_ARGV_LIST&, unsigned int) and its
-// unloader: no helper module here.
-bool __wrap__Z21QX3_LinuxDriverLoaderR7QX3ListIP13QX3_ARGV_ITEMEj(void* /*args*/, unsigned int /*loaded*/)
+} // extern "C"
+
+// The helper-module provider, called through the platform layer's loader
+// table, so with its own types: no helper module here.
+bool WrapLinuxDriverLoader(QX3_ARGV_LIST& args, unsigned int loaded) __asm__(
+    "__wrap__Z21QX3_LinuxDriverLoaderR7QX3ListIP13QX3_ARGV_ITEMEj");
+void WrapLinuxDriverUnloader(QX3_ARGV_LIST& args) __asm__("__wrap__Z23QX3_LinuxDriverUnloaderR7QX3ListIP13QX3_ARGV_ITEME");
+
+bool WrapLinuxDriverLoader(QX3_ARGV_LIST& /*args*/, unsigned int /*loaded*/)
 {
     InProcessFirmware* fw = InProcessFirmware::Current();
     if (fw != nullptr)
@@ -401,8 +408,6 @@ bool __wrap__Z21QX3_LinuxDriverLoaderR7QX3ListIP13QX3_ARGV_ITEMEj(void* /*args*/
     return false;
 }
 
-void __wrap__Z23QX3_LinuxDriverUnloaderR7QX3ListIP13QX3_ARGV_ITEME(void* /*args*/)
+void WrapLinuxDriverUnloader(QX3_ARGV_LIST& /*args*/)
 {
 }
-
-} // extern "C"

@@ -1,0 +1,32 @@
+// The BBS answers: GetBootOrder, then SetFirstBootOrder with the input's
+// first word (else "CD-ROM"), against the input's answers (boot-mode gate,
+// device count, priority list, IPL table, skip list) and description
+// strings (chunk records). A list that GetBootOrder accepts names each
+// device once.
+#include <cstdlib>
+
+#include "FuzzPlatform.h"
+#include "bootcfg/flashvar.h"
+#include "firmware/oshook.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static fuzz::Platform platform;
+    const fuzz::Input input = fuzz::Input::Parse(data, size);
+    platform.Begin(input);
+    if (platform.ParseLine({"/GetBootOrder"}) && platform.ExecuteCommands() == 0) {
+        unsigned count = ((SMI_CMD_BUFFER*)gpIntrBuf)->Output[1] & 0xFF;
+        bool seen[256] = {false};
+        for (unsigned p = 0; p < count && count <= BBS_MAX_DEVICES; p++) {
+            uint8_t d = gpIntrBuf[SMI_PAYLOAD_OFFSET + p];
+            if (d >= count || seen[d])
+                std::abort();
+            seen[d] = true;
+        }
+    }
+    const std::string word = input.words.empty() ? "CD-ROM" : input.words[0];
+    if (platform.ParseLine({"/SetFirstBootOrder", word}))
+        platform.ExecuteCommands();
+    platform.Finish();
+    return 0;
+}

@@ -1,0 +1,52 @@
+// tessvin's value and record handling: the GUID text, the -s value of each
+// type (with and without -k), and a record as the kernel would hand it over
+// printed as each type. The input: a selector byte (bits 0-1: 0 GUID, 1
+// value, 2 or 3 record; bits 2-3: the type; bit 4: -k), then the text or
+// the record's bytes.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "efivar.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static FILE* quiet = freopen("/dev/null", "w", stdout); // printed values are not looked at
+    (void)quiet;
+    if (size == 0)
+        return 0;
+    static const char* const types[] = {"int", "int16", "string", "other"};
+    const uint8_t selector = data[0];
+    const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+    const char* type = types[(selector >> 2) & 3];
+    switch (selector & 3) {
+    case 0: {
+        EFI_GUID guid;
+        parse_guid(text.c_str(), &guid);
+        break;
+    }
+    case 1: {
+        unsigned char* value = nullptr;
+        uint32_t length = 0;
+        if (build_value(type, text.c_str(), (selector & 16) != 0, &value, &length) == 0) {
+            if (value == nullptr)
+                std::abort();
+            volatile unsigned char sink = length > 0 ? value[length - 1] : 0;
+            (void)sink;
+        }
+        std::free(value);
+        break;
+    }
+    default: {
+        EFI_VARIABLE_RECORD* record = static_cast<EFI_VARIABLE_RECORD*>(std::malloc(sizeof(EFI_VARIABLE_RECORD)));
+        std::memset(record, 0, sizeof(*record));
+        std::memcpy(record, data + 1, std::min(size - 1, sizeof(*record)));
+        print_value(record, type);
+        std::free(record);
+        break;
+    }
+    }
+    return 0;
+}
