@@ -1,6 +1,6 @@
 // QX3List: the framework's one container, a doubly linked list of pointers
 // with both sentinel nodes embedded in the list object and position-based
-// access. Every list of the program is a global object that never moves.
+// access, which keeps a cursor so that walking the indices is linear. Every list of the program is a global object that never moves.
 #ifndef QX3LIST_H
 #define QX3LIST_H
 
@@ -21,6 +21,7 @@ public:
     // Makes the list empty; nodes that were linked are not released.
     void init()
     {
+        forgetCursor();
         m_Head.next = &m_End;
         m_Head.prev = nullptr;
         m_Head.value = nullptr;
@@ -47,6 +48,7 @@ public:
     // Links v before the node at(index): index >= size appends.
     void insert(T v, unsigned int index)
     {
+        forgetCursor();
         NODE* pos = at(index);
         NODE* node = new NODE;
         node->value = v;
@@ -60,33 +62,26 @@ public:
     // The node of element index; the end sentinel for any index >= size.
     NODE* at(unsigned int index)
     {
-        if (m_Size == 0)
+        if (index >= m_Size)
             return &m_End;
-        NODE* cur = &m_Head;
-        unsigned int count = 0;
-        while (cur != nullptr && count <= index) {
-            cur = cur->next;
-            count++;
-        }
-        return cur == nullptr ? &m_End : cur;
+        return nodeAt(index);
     }
 
     // Element index; an index at or past the end yields the last element,
     // and on an empty list the head sentinel's (null) value slot.
     T& operator[](unsigned int index)
     {
-        NODE* cur = &m_Head;
-        unsigned int count = 0;
-        while (count < m_Size && count <= index) {
-            cur = cur->next;
-            count++;
-        }
-        return cur->value;
+        if (m_Size == 0)
+            return m_Head.value;
+        if (index >= m_Size)
+            return m_End.prev->value;
+        return nodeAt(index)->value;
     }
 
     // Unlinks one node; an index at or past the end removes the last one.
     void remove(unsigned int index)
     {
+        forgetCursor();
         NODE* node = at(index);
         if (node == &m_End) {
             if (m_Size == 0)
@@ -103,6 +98,7 @@ public:
     {
         if (empty())
             return;
+        forgetCursor();
         NODE* last = m_End.prev;
         m_End.prev = last->prev;
         last->prev->next = &m_End;
@@ -121,9 +117,51 @@ public:
     const NODE* end() const { return &m_End; }
 
 private:
+    // The node of element index (< size), walked to from the cursor, the
+    // first or the last node, whichever is nearest; it becomes the cursor.
+    // A loop over the indices thus takes one step per element.
+    NODE* nodeAt(unsigned int index)
+    {
+        NODE* cur = m_Head.next;
+        unsigned int pos = 0;
+        unsigned int distance = index;
+        if (m_Size - 1 - index < distance) {
+            cur = m_End.prev;
+            pos = m_Size - 1;
+            distance = m_Size - 1 - index;
+        }
+        if (m_Cursor != nullptr) {
+            unsigned int fromCursor = m_CursorIndex > index ? m_CursorIndex - index : index - m_CursorIndex;
+            if (fromCursor < distance) {
+                cur = m_Cursor;
+                pos = m_CursorIndex;
+            }
+        }
+        while (pos < index) {
+            cur = cur->next;
+            pos++;
+        }
+        while (pos > index) {
+            cur = cur->prev;
+            pos--;
+        }
+        m_Cursor = cur;
+        m_CursorIndex = index;
+        return cur;
+    }
+
+    // Run by every change but push_back, which moves no element.
+    void forgetCursor()
+    {
+        m_Cursor = nullptr;
+        m_CursorIndex = 0;
+    }
+
     NODE m_Head;
     NODE m_End;
     unsigned int m_Size;
+    NODE* m_Cursor = nullptr;
+    unsigned int m_CursorIndex = 0;
 };
 
 #endif
