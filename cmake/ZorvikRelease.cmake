@@ -33,8 +33,16 @@ set(ZORVIK_SIZE_LINK_OPTIONS -static -no-pie -Wl,--gc-sections)
 # Reproducibility: no build or source directory in the objects (debug
 # information, __FILE__), and a build id computed from the contents. The
 # build directory is mapped after the source directory, so that a build
-# directory inside the source tree is matched by its own, longer prefix.
-set(ZORVIK_REPRO_COMPILE_OPTIONS
+# directory inside the source tree is matched by its own, longer prefix. A
+# compiler cache may hand the compiler the source paths relative to the build
+# directory (ccache's base_dir); they are mapped to the same names.
+file(RELATIVE_PATH ZORVIK_SOURCE_FROM_BUILD ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR})
+string(REGEX REPLACE "/$" "" ZORVIK_SOURCE_FROM_BUILD "${ZORVIK_SOURCE_FROM_BUILD}")
+set(ZORVIK_REPRO_COMPILE_OPTIONS)
+if(NOT ZORVIK_SOURCE_FROM_BUILD STREQUAL "")
+  list(APPEND ZORVIK_REPRO_COMPILE_OPTIONS -ffile-prefix-map=${ZORVIK_SOURCE_FROM_BUILD}=.)
+endif()
+list(APPEND ZORVIK_REPRO_COMPILE_OPTIONS
   -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
   -ffile-prefix-map=${PROJECT_BINARY_DIR}=build)
 set(ZORVIK_REPRO_LINK_OPTIONS -Wl,--build-id=sha1)
