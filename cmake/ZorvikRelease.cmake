@@ -9,12 +9,17 @@
 #
 # ZORVIK_LIBC chooses the C library the executables are linked with: "musl"
 # (Debian's musl; the i386 one is fetched by scripts/install-deps.sh into
-# ZORVIK_MUSL_I386_ROOT) or "glibc". The unit tests link zorvik_core built
+# ZORVIK_MUSL_I386_ROOT, by default $ZORVIK_MUSL_I386_ROOT or
+# /var/cache/zorvik-musl-i386) or "glibc". The unit tests link zorvik_core built
 # against the system's C library either way.
 
 set(ZORVIK_LIBC "musl" CACHE STRING "C library of the ZORVIK executables: musl or glibc")
 set_property(CACHE ZORVIK_LIBC PROPERTY STRINGS musl glibc)
-set(ZORVIK_MUSL_I386_ROOT "/var/cache/zorvik-musl-i386" CACHE PATH
+set(ZORVIK_MUSL_I386_DEFAULT "$ENV{ZORVIK_MUSL_I386_ROOT}")
+if(ZORVIK_MUSL_I386_DEFAULT STREQUAL "")
+  set(ZORVIK_MUSL_I386_DEFAULT /var/cache/zorvik-musl-i386)
+endif()
+set(ZORVIK_MUSL_I386_ROOT "${ZORVIK_MUSL_I386_DEFAULT}" CACHE PATH
   "Where the i386 musl (the usr/ tree of Debian's musl-dev:i386) is unpacked")
 
 # Size: optimise for size, one section per function and object so that the

@@ -4,6 +4,8 @@
 # $ZORVIK_MUSL_I386_ROOT (default /var/cache/zorvik-musl-i386), without
 # installing it: this machine's package state and architectures stay as they
 # are; apt reads the i386 package lists into a folder of the cache.
+#   install-deps.sh [--tests]   --tests: also what only the tests use (lintian,
+#                               man, groff; the real-kernel tier has its own script)
 set -euo pipefail
 
 packages=(
@@ -11,9 +13,11 @@ packages=(
   libgtest-dev libgmock-dev googletest
   nlohmann-json3-dev
   qemu-user-static busybox-static
-  musl-dev
-  scdoc groff-base man-db lintian bash-completion dpkg-dev
+  musl-dev scdoc
 )
+if [ "${1:-}" = "--tests" ]; then
+  packages+=(lintian man-db groff-base dpkg-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
