@@ -6,7 +6,7 @@
 # CTest's summary.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/install-deps.sh"
+"$top/scripts/install-deps.sh" --tests
 # Real-kernel tier: Debian's kernel image (cached, not installed), its headers, qemu-system-x86.
 "$top/scripts/kernel-tier/install.sh"
 

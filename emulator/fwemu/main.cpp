@@ -21,6 +21,11 @@
 #ifndef FWEMU_DEFAULT_PLATFORM
 #define FWEMU_DEFAULT_PLATFORM "platforms/legacy-desktop.json"
 #endif
+// The default platform of an installed fwemu, relative to the folder of its
+// executable (e.g. ../share/zorvik/platforms/legacy-desktop.json).
+#ifndef FWEMU_INSTALLED_PLATFORM
+#define FWEMU_INSTALLED_PLATFORM "../share/zorvik/platforms/legacy-desktop.json"
+#endif
 
 namespace {
 
@@ -33,6 +38,23 @@ int fail(const std::string& message)
     return kOwnFailure;
 }
 
+// The platform file used without --platform: the one installed beside fwemu
+// when there is one (an installed fwemu, wherever its tree was unpacked),
+// else the source tree's that fwemu was built from.
+std::string defaultPlatformPath()
+{
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        std::string dir(self, size_t(n));
+        dir.erase(dir.find_last_of('/') + 1);
+        const std::string installed = dir + FWEMU_INSTALLED_PLATFORM;
+        if (::access(installed.c_str(), R_OK) == 0)
+            return installed;
+    }
+    return FWEMU_DEFAULT_PLATFORM;
+}
+
 int runOnPlatform(const fwemu::Options& options)
 {
     using namespace fwemu;
@@ -41,7 +63,7 @@ int runOnPlatform(const fwemu::Options& options)
     if (::access(options.program.c_str(), R_OK) != 0)
         return fail("cannot read " + options.program + ": " + std::strerror(errno));
 
-    const std::string platformPath = options.platform.empty() ? FWEMU_DEFAULT_PLATFORM : options.platform;
+    const std::string platformPath = options.platform.empty() ? defaultPlatformPath() : options.platform;
     const PlatformDescription platform = PlatformDescription::load(platformPath);
     std::unique_ptr<TraceWriter> trace =
         options.trace ? std::make_unique<TraceWriter>(*options.trace) : std::make_unique<TraceWriter>();

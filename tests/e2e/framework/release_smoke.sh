@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The 32-bit release ZORVIK: a static i386 executable ending with the data
-# trailer, which under qemu-i386-static behaves like the host build.
+# trailer, which under qemu-i386-static behaves like the host build; and the
+# host build's end when memory runs out.
 set -u
 release=$1
 host=$2
@@ -22,6 +23,17 @@ for f in "$release" "$host"; do
   check "$(basename "$(dirname "$f")") build ends with the trailer block on a 16-byte boundary" \
     '[ $(( (size - 112) % 16 )) -eq 0 ] && [ "$tail_hex" = "$expected_tail" ]'
 done
+
+# Lean: stripped (no symbol table, no debug sections), the debug file named
+# by .gnu_debuglink beside it, and the release file within its size budget.
+for f in "$release" "$host"; do
+  sections=$(readelf -S -W "$f")
+  check "$(basename "$(dirname "$f")") build is stripped and names ZORVIK.debug" \
+    '! grep -qE "\.symtab|\.debug_" <<<"$sections" && [ -s "$f.debug" ] &&
+     readelf --string-dump=.gnu_debuglink "$f" | grep -q "ZORVIK\.debug"'
+done
+release_size=$(stat -c %s "$release")
+check "release file is at most 740000 bytes ($release_size)" '[ "$release_size" -le 740000 ]'
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -55,4 +67,10 @@ run_both "unknown words" /Foo bar
 out32=$(confined qemu-i386-static -0 ./missing ./ZORVIK32 /GetMode 2>&1); rc32=$?
 check "own file missing ends with 0x30 (status $rc32)" \
   '[ "$out32" = "30 - Error: Problem opening file for reading." ] && [ "$rc32" = 48 ]'
+# The program's operator new ends the run through the out-of-memory error
+# when the heap is exhausted: 20000 words need far more list memory than a
+# 256 KiB data limit allows (the words themselves lie on the stack).
+out64=$(confined prlimit --data=262144 ./ZORVIK64 $(seq 20000) 2>&1); rc64=$?
+check "a failed operator new ends with 0x22 (status $rc64)" \
+  '[ "$out64" = "22 - Error: Problem allocating memory." ] && [ "$rc64" = 34 ]'
 exit $fail

@@ -1,0 +1,61 @@
+# Install rules, with the man pages and bash completion.
+#
+# Components (one Debian package each, see ZorvikPackage.cmake):
+#   zorvik   the release ZORVIK (i386, static) in sbin, ZORVIK(8), completion
+#   tessvin  tessvin in sbin, tessvin(8), completion
+#   fwemu    fwemu in bin, fwemu(1), the example platforms in
+#            share/zorvik/platforms, its README in share/doc
+# `cmake --install build --prefix P` installs all three.
+
+# Installs a man page of a component, when the pages are built.
+function(zorvik_install_man page component)
+  if(TARGET man)
+    string(REGEX REPLACE ".*\\." "" section ${page})
+    install(FILES ${ZORVIK_MAN_DIR}/${page}.gz
+      DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
+  endif()
+endfunction()
+
+# The Debian package's documents: copyright and changelog, in
+# share/doc/<package>.
+function(zorvik_install_package_docs package component)
+  set(docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package})
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
+    DESTINATION ${docdir} COMPONENT ${component})
+  if(GZIP)
+    set(changelog ${PROJECT_BINARY_DIR}/packaging/${package}/changelog)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${changelog} @ONLY)
+    execute_process(COMMAND ${GZIP} -9nf ${changelog})
+    install(FILES ${changelog}.gz DESTINATION ${docdir} COMPONENT ${component})
+  endif()
+endfunction()
+
+set(ZORVIK_COMPLETION_DIR ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
+
+# ZORVIK: the release build (the host build where no i386 one is made). It
+# is installed as a file, never stripped again: the trailer ends the file.
+if(TARGET zorvik_i386)
+  set(zorvik_shipped zorvik_i386)
+else()
+  set(zorvik_shipped zorvik_host)
+endif()
+install(PROGRAMS $<TARGET_FILE:${zorvik_shipped}>
+  DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT zorvik)
+zorvik_install_man(ZORVIK.8 zorvik)
+install(FILES completion/ZORVIK DESTINATION ${ZORVIK_COMPLETION_DIR} COMPONENT zorvik)
+zorvik_install_package_docs(zorvik zorvik)
+install(FILES packaging/zorvik.lintian-overrides RENAME zorvik
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT zorvik)
+
+install(TARGETS tessvin RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT tessvin)
+zorvik_install_man(tessvin.8 tessvin)
+install(FILES completion/tessvin DESTINATION ${ZORVIK_COMPLETION_DIR} COMPONENT tessvin)
+zorvik_install_package_docs(tessvin tessvin)
+
+install(TARGETS fwemu RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT fwemu)
+zorvik_install_man(fwemu.1 fwemu)
+file(GLOB platforms ${PROJECT_SOURCE_DIR}/platforms/*.json)
+install(FILES ${platforms} DESTINATION ${CMAKE_INSTALL_DATADIR}/zorvik/platforms COMPONENT fwemu)
+install(FILES emulator/README.md
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zorvik-fwemu COMPONENT fwemu)
+zorvik_install_package_docs(zorvik-fwemu fwemu)

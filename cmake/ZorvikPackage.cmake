@@ -1,0 +1,63 @@
+# Debian packages, one per install component (ZorvikInstall.cmake):
+#   zorvik        the static i386 ZORVIK        (architecture i386)
+#   tessvin       the EFI variable tool         (the build machine's)
+#   zorvik-fwemu  the virtual platform          (the build machine's; needs busybox-static)
+# Built with `cpack -G DEB` in the build directory (tests/e2e/release
+# builds them and checks them with lintian).
+
+execute_process(COMMAND dpkg --print-architecture
+  OUTPUT_VARIABLE ZORVIK_DEB_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(ZORVIK_DEB_ARCH STREQUAL "")
+  set(ZORVIK_DEB_ARCH amd64)
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME zorvik)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Tarn")
+set(CPACK_PACKAGE_CONTACT "ZORVIK maintainers <zorvik@tarn.example.org>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON) # tessvin and fwemu; ZORVIK is installed stripped, as a file
+set(CPACK_COMPONENTS_ALL zorvik tessvin fwemu)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+
+set(CPACK_DEBIAN_ZORVIK_PACKAGE_NAME zorvik)
+set(CPACK_DEBIAN_ZORVIK_PACKAGE_ARCHITECTURE i386)
+set(CPACK_DEBIAN_ZORVIK_PACKAGE_SUGGESTS "gcc, make")
+set(CPACK_COMPONENT_ZORVIK_DESCRIPTION "read and change the firmware boot configuration
+ZORVIK reads and changes the boot configuration of the machine it runs on
+through the firmware's SMI calling interface: the legacy (BIOS Boot
+Specification) boot order, the UEFI boot options, the boot mode (legacy or
+UEFI) and UEFI secure boot.
+.
+It is a static 32-bit x86 program for Linux and Android, run as root. Where
+the firmware reserves no memory hole it builds and loads a small helper
+kernel module, which needs the running kernel's headers, gcc and make.")
+
+set(CPACK_DEBIAN_TESSVIN_PACKAGE_NAME tessvin)
+set(CPACK_DEBIAN_TESSVIN_PACKAGE_ARCHITECTURE ${ZORVIK_DEB_ARCH})
+set(CPACK_DEBIAN_TESSVIN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_COMPONENT_TESSVIN_DESCRIPTION "print or set one EFI variable
+tessvin prints the value of one EFI variable, or sets it, creating it when
+missing, through the kernel's EFI variable interface. Values are typed as
+int, int16 or string.")
+
+set(CPACK_DEBIAN_FWEMU_PACKAGE_NAME zorvik-fwemu)
+set(CPACK_DEBIAN_FWEMU_PACKAGE_ARCHITECTURE ${ZORVIK_DEB_ARCH})
+set(CPACK_DEBIAN_FWEMU_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_FWEMU_PACKAGE_DEPENDS busybox-static)
+set(CPACK_DEBIAN_FWEMU_PACKAGE_SECTION devel)
+set(CPACK_COMPONENT_FWEMU_DESCRIPTION "virtual platform with emulated firmware for ZORVIK
+fwemu runs an unmodified static x86 program such as ZORVIK in a throwaway
+root directory, traps its port writes and serves an emulated firmware
+(ACPI tables, flash interface, SMI calling interface, boot configuration)
+and physical memory, as described by a JSON platform file. It writes a
+trace of every trapped event. Example platforms are included.
+.
+It is a test harness, not a security boundary, and needs root.")
+
+include(CPack)

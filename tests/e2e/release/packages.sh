@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The Debian packages: built with CPack from the build directory, checked
+# with lintian (no errors), unpacked into a throwaway root, where the
+# installed fwemu runs the installed ZORVIK on the installed default
+# platform; the installed tessvin and the bash completion work too.
+#   packages.sh BUILD_DIR
+set -uo pipefail
+build=$1
+fail=0
+check() { if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; fail=1; fi; }
+
+work=$(mktemp -d /tmp/zorvik-packages-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+(cd "$build" && cpack -G DEB -B "$work/debs" >"$work/cpack.log" 2>&1)
+check "cpack builds the packages" '[ $? -eq 0 ]' || cat "$work/cpack.log"
+debs=("$work"/debs/*.deb)
+check "three packages: zorvik (i386), tessvin, zorvik-fwemu" \
+  '[ "$(for d in "${debs[@]}"; do echo "$(dpkg-deb -f "$d" Package) $(dpkg-deb -f "$d" Architecture)"; done | sort | paste -sd,)" = "tessvin $(dpkg --print-architecture),zorvik i386,zorvik-fwemu $(dpkg --print-architecture)" ]'
+
+lintian --fail-on error "${debs[@]}" >"$work/lintian.log" 2>&1
+check "lintian finds no error" '[ $? -eq 0 ]'
+grep -v 'root privileges' "$work/lintian.log"
+
+root=$work/root
+for d in "${debs[@]}"; do dpkg-deb -x "$d" "$root"; done
+check "fwemu depends on busybox-static" \
+  '[[ $(dpkg-deb -f "$work"/debs/zorvik-fwemu_*.deb Depends) == *busybox-static* ]]'
+
+out=$("$root/usr/bin/fwemu" --trace "$work/trace.jsonl" -- "$root/usr/sbin/ZORVIK" /GetBootOrder 2>&1)
+rc=$?
+check "installed fwemu runs the installed ZORVIK /GetBootOrder (status $rc)" \
+  '[ $rc -eq 0 ] && [[ $out == *" SATA HDD"*" Network"* ]]'
+platform=$(head -n 1 "$work/trace.jsonl" | sed -n 's/.*"platform":"\([^"]*\)".*/\1/p')
+check "on the installed default platform ($platform)" \
+  '[ "$(realpath "$platform")" = "$root/usr/share/zorvik/platforms/legacy-desktop.json" ]'
+
+out=$("$root/usr/sbin/tessvin" -h 2>&1)
+rc=$?
+check "installed tessvin prints its usage (status $rc)" '[ $rc -eq 1 ] && [[ $out == *"Usage: tessvin"* ]]'
+
+completions=$root/usr/share/bash-completion/completions
+complete_line() { # FILE WORD... : what completing the last word offers
+  local file=$1; shift
+  bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); "$(complete -p "$1" | sed "s/.*-F \([^ ]*\).*/\1/")"; echo "${COMPREPLY[*]}"' \
+    _ "$file" "$@"
+}
+check "completion: ZORVIK command words" \
+  '[ "$(complete_line "$completions/ZORVIK" ZORVIK /GetB)" = "/GetBootOrder /GetBootOption" ]'
+check "completion: ZORVIK /SetMode words" '[ "$(complete_line "$completions/ZORVIK" ZORVIK -sm "")" = "legacy uefi" ]'
+check "completion: tessvin types" '[ "$(complete_line "$completions/tessvin" tessvin -t "")" = "int int16 string" ]'
+exit $fail
