@@ -140,13 +140,14 @@ Platform::Platform(bool blankFirmwareAreas, const std::string& platformFile)
     }
     firmware_->SetAnswer([this](const fwemu::PortWrite&, fwemu::ByteView buffer, fwemu::PortWriteOutcome& outcome) {
         outcome.smi = true;
-        if (nextAnswer_ >= answers_.size() || buffer.size() == 0)
-            return true;
-        const Answer& a = answers_[nextAnswer_++];
-        if (a.offset < buffer.size()) {
-            const size_t n = std::min(a.bytes.size(), buffer.size() - a.offset);
-            buffer.setBytes(a.offset, a.bytes.data(), n);
+        if (nextAnswer_ < answers_.size() && buffer.size() != 0) {
+            const Answer& a = answers_[nextAnswer_++];
+            if (a.offset < buffer.size()) {
+                const size_t n = std::min(a.bytes.size(), buffer.size() - a.offset);
+                buffer.setBytes(a.offset, a.bytes.data(), n);
+            }
         }
+        answered_.emplace_back(buffer.data(), buffer.data() + std::min<size_t>(buffer.size(), 36));
         return true;
     });
 }
@@ -164,6 +165,7 @@ void Platform::Begin(const Input& input)
     }
     answers_ = input.answers;
     nextAnswer_ = 0;
+    answered_.clear();
 }
 
 void Platform::Finish()

@@ -62,6 +62,9 @@ public:
     void Finish();
     // Whether every answer of the input was used.
     size_t AnswersLeft() const { return answers_.size() - nextAnswer_; }
+    // The first 36 bytes of the shared buffer (the request block) as each
+    // SMI since Begin() left them, in order.
+    const std::vector<std::vector<uint8_t>>& Answered() const { return answered_; }
 
     // Offers the words (the program path first) to every module as the
     // pipeline does. True when the pipeline would execute the line: no
@@ -77,6 +80,7 @@ private:
     std::unique_ptr<testsupport::InProcessFirmware> firmware_;
     std::vector<Answer> answers_;
     size_t nextAnswer_ = 0;
+    std::vector<std::vector<uint8_t>> answered_;
     std::vector<Chunk> saved_; // memory as it was under the input's chunks
     std::vector<bool> initialEnable_;
     std::vector<std::string> lineWords_;
