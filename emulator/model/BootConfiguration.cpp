@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <set>
 
 #include "CallingInterface.h"
+#include "FieldReader.h"
 #include "PlatformDescription.h"
 
 namespace fwemu {
@@ -27,87 +27,6 @@ const std::set<std::pair<uint16_t, uint16_t>> kRequests = {
     {99, 24}, {0, 0}, {1, 0}, {3, 2}, {3, 3}, {3, 5}, {99, 11}, {99, 12}, {99, 13}, {99, 14},
 };
 
-[[noreturn]] void fail(const std::string& field, const std::string& what)
-{
-    throw PlatformError("boot" + (field.empty() ? std::string() : "." + field) + ": " + what);
-}
-
-// Reads the fields of one object and reports the ones it did not know.
-class Fields {
-public:
-    Fields(const json& object, std::string path) : object_(object), path_(std::move(path))
-    {
-        if (!object_.is_object())
-            fail(path_, "must be an object");
-    }
-
-    const json* find(const std::string& key)
-    {
-        used_.insert(key);
-        auto it = object_.find(key);
-        return it == object_.end() || it->is_null() ? nullptr : &*it;
-    }
-
-    std::string at(const std::string& key) const { return path_.empty() ? key : path_ + "." + key; }
-
-    void finish() const
-    {
-        for (auto it = object_.begin(); it != object_.end(); ++it)
-            if (used_.count(it.key()) == 0)
-                fail(at(it.key()), "unknown field");
-    }
-
-private:
-    const json& object_;
-    std::string path_;
-    std::set<std::string> used_;
-};
-
-// A JSON number, or a string in C notation; negative only when allowed.
-int64_t number(const json& v, const std::string& field, int64_t min, int64_t max)
-{
-    int64_t n = 0;
-    if (v.is_number_integer()) {
-        n = v.get<int64_t>();
-    } else if (v.is_string()) {
-        const std::string s = v.get<std::string>();
-        char* end = nullptr;
-        errno = 0;
-        n = std::strtoll(s.c_str(), &end, 0);
-        if (s.empty() || *end != '\0' || errno != 0)
-            fail(field, "\"" + s + "\" is not a number");
-    } else {
-        fail(field, "must be a whole number");
-    }
-    if (n < min || n > max)
-        fail(field, "must be from " + std::to_string(min) + " to " + std::to_string(max));
-    return n;
-}
-
-std::vector<uint8_t> byteList(const json& v, const std::string& field)
-{
-    if (!v.is_array())
-        fail(field, "must be a list of byte values");
-    std::vector<uint8_t> bytes;
-    for (size_t i = 0; i < v.size(); ++i)
-        bytes.push_back(uint8_t(number(v[i], field + "[" + std::to_string(i) + "]", 0, 0xFF)));
-    return bytes;
-}
-
-std::string text(const json& v, const std::string& field)
-{
-    if (!v.is_string())
-        fail(field, "must be a string");
-    return v.get<std::string>();
-}
-
-std::string hexText(uint64_t value, int digits)
-{
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "0x%0*llX", digits, (unsigned long long)value);
-    return buf;
-}
-
 std::string requestKey(uint16_t cls, uint16_t select)
 {
     return std::to_string(cls) + "/" + std::to_string(select);
@@ -119,7 +38,7 @@ std::string settingKey(uint16_t cls, uint16_t select, uint32_t setting)
 }
 
 // "CLASS/SELECT" or "CLASS/SELECT/SETTING" in its normal spelling.
-std::string normalKey(const std::string& key)
+std::string normalKey(const FieldReader& r, const std::string& key)
 {
     const std::string field = "status." + key;
     std::vector<uint64_t> parts;
@@ -131,20 +50,20 @@ std::string normalKey(const std::string& key)
         errno = 0;
         const unsigned long long n = std::strtoull(part.c_str(), &end, 0);
         if (part.empty() || part[0] == '-' || *end != '\0' || errno != 0 || n > 0xFFFFFFFF)
-            fail(field, "the key must be CLASS/SELECT or CLASS/SELECT/SETTING");
+            r.fail(field, "the key must be CLASS/SELECT or CLASS/SELECT/SETTING");
         parts.push_back(n);
         if (slash == std::string::npos)
             break;
         start = slash + 1;
     }
     if (parts.size() < 2 || parts.size() > 3 || parts[0] > 0xFFFF || parts[1] > 0xFFFF)
-        fail(field, "the key must be CLASS/SELECT or CLASS/SELECT/SETTING");
+        r.fail(field, "the key must be CLASS/SELECT or CLASS/SELECT/SETTING");
     const uint16_t cls = uint16_t(parts[0]), select = uint16_t(parts[1]);
     if (kRequests.count({cls, select}) == 0)
-        fail(field, "not a boot-configuration request");
+        r.fail(field, "not a boot-configuration request");
     if (parts.size() == 3) {
         if (cls > 1)
-            fail(field, "a setting is named only for classes 0 and 1");
+            r.fail(field, "a setting is named only for classes 0 and 1");
         return settingKey(cls, select, uint32_t(parts[2]));
     }
     return requestKey(cls, select);
@@ -165,7 +84,7 @@ std::optional<size_t> payload(const CallContext& ctx, uint32_t address, size_t l
 bool refuse(CallAnswer& answer, CallContext& ctx, const std::string& why)
 {
     ctx.detail["error"] = why;
-    answer.status = kFailed;
+    answer.setStatus(kFailed);
     return true;
 }
 
@@ -289,10 +208,11 @@ std::string utf16ToUtf8(const std::u16string& units)
 
 BootConfigDescription BootConfigDescription::fromJson(const json& j)
 {
-    Fields r(j, "");
+    // A null field takes its default throughout.
+    constexpr FieldReader::Null kDefault = FieldReader::Null::MeansAbsent;
+    FieldReader r(j, "boot", kDefault);
     BootConfigDescription b;
-    if (const json* v = r.find("mode_encoding"))
-        b.modeEncoding = uint32_t(number(*v, "mode_encoding", 0, 0xFFFFFFFF));
+    b.modeEncoding = uint32_t(r.integer("mode_encoding", 0, 0xFFFFFFFF, b.modeEncoding));
     if (const json* v = r.find("boot_mode")) {
         if (v->is_string() && v->get<std::string>() == "legacy") {
             b.bootMode = Mode::Legacy;
@@ -300,49 +220,45 @@ BootConfigDescription BootConfigDescription::fromJson(const json& j)
             b.bootMode = Mode::Uefi;
         } else {
             b.bootMode = Mode::Raw;
-            b.rawBootMode = uint32_t(number(*v, "boot_mode", 0, 0xFFFFFFFF));
+            b.rawBootMode = uint32_t(r.toInteger(*v, "boot_mode", 0, 0xFFFFFFFF));
         }
     }
     if (const json* v = r.find("secure_boot"))
-        b.secureBoot = v->is_boolean() ? uint32_t(v->get<bool>()) : uint32_t(number(*v, "secure_boot", 0, 0xFFFFFFFF));
+        b.secureBoot = v->is_boolean() ? uint32_t(v->get<bool>()) : uint32_t(r.toInteger(*v, "secure_boot", 0, 0xFFFFFFFF));
 
     if (const json* bbs = r.find("bbs")) {
-        Fields f(*bbs, "bbs");
-        if (const json* v = f.find("segment"))
-            b.segment = uint16_t(number(*v, "bbs.segment", 0, 0xFFFF));
+        FieldReader f(*bbs, "boot.bbs", kDefault);
+        b.segment = uint16_t(f.integer("segment", 0, 0xFFFF, b.segment));
         if (const json* devices = f.find("devices")) {
             if (!devices->is_array())
-                fail("bbs.devices", "must be a list");
+                f.fail("devices", "must be a list");
             if (devices->size() > kMaxDevices)
-                fail("bbs.devices", "at most 255 devices");
+                f.fail("devices", "at most 255 devices");
             for (size_t i = 0; i < devices->size(); ++i) {
-                const std::string path = "bbs.devices[" + std::to_string(i) + "]";
-                Fields d((*devices)[i], path);
+                FieldReader d((*devices)[i], "boot.bbs.devices[" + std::to_string(i) + "]", kDefault);
                 BbsDevice device;
-                if (const json* v = d.find("name"))
-                    device.name = text(*v, path + ".name");
+                device.name = d.text("name", "");
                 if (device.name.find('\0') != std::string::npos)
-                    fail(path + ".name", "must not hold a zero byte");
-                if (const json* v = d.find("type"))
-                    device.type = uint16_t(number(*v, path + ".type", 0, 0xFFFF));
+                    d.fail("name", "must not hold a zero byte");
+                device.type = uint16_t(d.integer("type", 0, 0xFFFF, device.type));
                 if (const json* v = d.find("segment"))
-                    device.segment = uint16_t(number(*v, path + ".segment", 0, 0xFFFF));
+                    device.segment = uint16_t(d.toInteger(*v, "segment", 0, 0xFFFF));
                 if (const json* v = d.find("offset"))
-                    device.offset = uint16_t(number(*v, path + ".offset", 0, 0xFFFF));
+                    device.offset = uint16_t(d.toInteger(*v, "offset", 0, 0xFFFF));
                 d.finish();
                 b.devices.push_back(device);
             }
         }
         if (const json* v = f.find("priority")) {
-            b.priority = byteList(*v, "bbs.priority");
+            b.priority = f.toBytes(*v, "priority");
         } else {
             for (size_t k = 0; k < b.devices.size(); ++k)
                 b.priority.push_back(uint8_t(k));
         }
         if (b.priority.size() != b.devices.size())
-            fail("bbs.priority", "must hold one entry per device");
+            f.fail("priority", "must hold one entry per device");
         if (const json* v = f.find("skip"))
-            b.skip = byteList(*v, "bbs.skip");
+            b.skip = f.toBytes(*v, "skip");
         else
             b.skip.assign(b.devices.size(), 0);
         f.finish();
@@ -350,15 +266,12 @@ BootConfigDescription BootConfigDescription::fromJson(const json& j)
 
     if (const json* options = r.find("boot_options")) {
         if (!options->is_array())
-            fail("boot_options", "must be a list");
+            r.fail("boot_options", "must be a list");
         for (size_t i = 0; i < options->size(); ++i) {
-            const std::string path = "boot_options[" + std::to_string(i) + "]";
-            Fields o((*options)[i], path);
+            FieldReader o((*options)[i], "boot.boot_options[" + std::to_string(i) + "]", kDefault);
             UefiBootOption option;
-            if (const json* v = o.find("label"))
-                option.label = utf8ToUtf16(text(*v, path + ".label"));
-            if (const json* v = o.find("loader"))
-                option.loader = utf8ToUtf16(text(*v, path + ".loader"));
+            option.label = utf8ToUtf16(o.text("label", ""));
+            option.loader = utf8ToUtf16(o.text("loader", ""));
             o.finish();
             b.bootOptions.push_back(option);
         }
@@ -366,10 +279,10 @@ BootConfigDescription BootConfigDescription::fromJson(const json& j)
 
     if (const json* status = r.find("status")) {
         if (!status->is_object())
-            fail("status", "must be an object");
+            r.fail("status", "must be an object");
         for (auto it = status->begin(); it != status->end(); ++it)
-            b.status[normalKey(it.key())] =
-                int32_t(number(it.value(), "status." + it.key(), INT32_MIN, 0xFFFFFFFFLL));
+            b.status[normalKey(r, it.key())] =
+                int32_t(r.toInteger(it.value(), "status." + it.key(), INT32_MIN, 0xFFFFFFFFLL));
     }
     r.finish();
 
@@ -379,17 +292,17 @@ BootConfigDescription BootConfigDescription::fromJson(const json& j)
     for (size_t k = 0; k < b.devices.size(); ++k) {
         const std::string path = "bbs.devices[" + std::to_string(k) + "]";
         if (runningOffset(b.devices, k) > 0xFFFF)
-            fail(path + ".offset", "the string's offset must fit 16 bits; give an offset");
+            r.fail(path + ".offset", "the string's offset must fit 16 bits; give an offset");
         const uint32_t begin = b.descriptionAddress(k);
         const uint32_t end = begin + uint32_t(b.devices[k].name.size()) + 1;
         if (end > kDescriptionLimit)
-            fail(path + ".name", "the description string must end below 0xE0000");
+            r.fail(path + ".name", "the description string must end below 0xE0000");
         strings.push_back({begin, end});
     }
     std::sort(strings.begin(), strings.end());
     for (size_t i = 1; i < strings.size(); ++i)
         if (strings[i].first < strings[i - 1].second)
-            fail("bbs.devices", "two description strings overlap");
+            r.fail("bbs.devices", "two description strings overlap");
     return b;
 }
 
@@ -452,20 +365,19 @@ std::u16string BootConfigDescription::listText() const
     return text;
 }
 
-void installBootConfiguration(CallingInterface& calling, BootConfigDescription& state, PhysicalMemory& memory)
-{
-    // Power-on: the description strings the IPL table points at.
-    for (size_t k = 0; k < state.devices.size(); ++k) {
-        const std::string& name = state.devices[k].name;
-        ByteView at = memory.view(state.descriptionAddress(k), name.size() + 1);
-        at.setBytes(0, name.data(), name.size());
-        at.setU8(name.size(), 0);
-    }
+namespace {
 
-    // Every handler first looks for an override of its request.
+// The handlers of one platform's requests: each first looks for a status
+// override of its request, then does the request's work.
+struct BootRequests {
     using Body = std::function<bool(CallContext&, CallAnswer&)>;
-    auto serve = [&calling, &state](uint16_t cls, uint16_t select, Body body) {
-        calling.registerHandler(cls, select, [&state, cls, select, body](CallContext& ctx, CallAnswer& answer) {
+
+    CallingInterface& calling;
+    BootConfigDescription& state;
+
+    void serve(uint16_t cls, uint16_t select, Body body)
+    {
+        calling.registerHandler(cls, select, [&state = state, cls, select, body](CallContext& ctx, CallAnswer& answer) {
             auto it = state.status.end();
             if (cls <= 1)
                 it = state.status.find(settingKey(cls, select, ctx.request.input[0]));
@@ -475,34 +387,50 @@ void installBootConfiguration(CallingInterface& calling, BootConfigDescription& 
                 ctx.detail["override"] = it->second;
                 if (it->second == CallingInterface::kNotHandled)
                     return false;
-                answer.status = it->second;
+                answer.setStatus(it->second);
                 return true;
             }
             return body(ctx, answer);
         });
-    };
+    }
+};
 
-    serve(99, 24, [&state](CallContext& ctx, CallAnswer& answer) {
-        answer.status = int32_t(state.modeEncoding);
+// Power-on: the description strings the IPL table points at.
+void layDescriptionStrings(const BootConfigDescription& state, PhysicalMemory& memory)
+{
+    for (size_t k = 0; k < state.devices.size(); ++k) {
+        const std::string& name = state.devices[k].name;
+        ByteView at = memory.view(state.descriptionAddress(k), name.size() + 1);
+        at.setBytes(0, name.data(), name.size());
+        at.setU8(name.size(), 0);
+    }
+}
+
+// The boot-mode encoding and the settings: boot mode and secure boot.
+void serveModeRequests(BootRequests& requests)
+{
+    BootConfigDescription& state = requests.state;
+    requests.serve(99, 24, [&state](CallContext& ctx, CallAnswer& answer) {
+        answer.setStatus(int32_t(state.modeEncoding));
         ctx.detail["answer"] = state.modeEncoding;
         return true;
     });
 
-    serve(0, 0, [&state](CallContext& ctx, CallAnswer& answer) {
+    requests.serve(0, 0, [&state](CallContext& ctx, CallAnswer& answer) {
         const uint32_t setting = ctx.request.input[0];
         if (setting == kBootMode)
-            answer.output[0] = state.bootModeValue();
+            answer.output[1] = state.bootModeValue();
         else if (setting == kSecureBoot)
-            answer.output[0] = state.secureBoot;
+            answer.output[1] = state.secureBoot;
         else
             return false;
-        answer.status = 0;
+        answer.setStatus(0);
         ctx.detail["setting"] = setting;
-        ctx.detail["value"] = answer.output[0];
+        ctx.detail["value"] = answer.output[1];
         return true;
     });
 
-    serve(1, 0, [&state](CallContext& ctx, CallAnswer& answer) {
+    requests.serve(1, 0, [&state](CallContext& ctx, CallAnswer& answer) {
         const uint32_t setting = ctx.request.input[0];
         if (setting == kBootMode)
             state.bootMode = BootConfigDescription::Mode::Legacy;
@@ -512,20 +440,26 @@ void installBootConfiguration(CallingInterface& calling, BootConfigDescription& 
             state.secureBoot = ctx.request.input[1];
         else
             return false;
-        answer.status = 0;
+        answer.setStatus(0);
         ctx.detail["setting"] = setting;
         ctx.detail["value"] = ctx.request.input[1];
         return true;
     });
+}
 
-    serve(3, 2, [&state](CallContext& ctx, CallAnswer& answer) {
-        answer.status = 0;
-        answer.output[0] = uint32_t(state.devices.size());
+// The legacy boot devices: count, priority list with IPL table and skip
+// list, new priority list.
+void serveBbsRequests(BootRequests& requests)
+{
+    BootConfigDescription& state = requests.state;
+    requests.serve(3, 2, [&state](CallContext& ctx, CallAnswer& answer) {
+        answer.setStatus(0);
+        answer.output[1] = uint32_t(state.devices.size());
         ctx.detail["count"] = state.devices.size();
         return true;
     });
 
-    serve(3, 3, [&state](CallContext& ctx, CallAnswer& answer) {
+    requests.serve(3, 3, [&state](CallContext& ctx, CallAnswer& answer) {
         const size_t n = state.devices.size();
         const std::optional<size_t> list = payload(ctx, ctx.request.input[0], state.priority.size());
         const std::optional<size_t> table = payload(ctx, ctx.request.input[1], kIplEntrySize * n);
@@ -543,13 +477,13 @@ void installBootConfiguration(CallingInterface& calling, BootConfigDescription& 
             entry.setU16(10, segment);
         }
         ctx.buffer.setBytes(*skip, state.skip.data(), state.skip.size());
-        answer.status = 0;
+        answer.setStatus(0);
         ctx.detail["priority"] = state.priority;
         ctx.detail["skip"] = state.skip;
         return true;
     });
 
-    serve(3, 5, [&state](CallContext& ctx, CallAnswer& answer) {
+    requests.serve(3, 5, [&state](CallContext& ctx, CallAnswer& answer) {
         const size_t n = state.devices.size();
         const std::optional<size_t> list = payload(ctx, ctx.request.input[0], n);
         const std::optional<size_t> skip = payload(ctx, ctx.request.input[1], state.skip.size());
@@ -562,13 +496,19 @@ void installBootConfiguration(CallingInterface& calling, BootConfigDescription& 
         if (!isPermutation(priority, n))
             return refuse(answer, ctx, "the priority list does not name every device once");
         state.priority = priority;
-        answer.status = 0;
+        answer.setStatus(0);
         return true;
     });
+}
+
+// The UEFI boot option store: list text, add, delete, make first.
+void serveBootOptionRequests(BootRequests& requests)
+{
+    BootConfigDescription& state = requests.state;
 
     // The list text goes at Input[0]; what does not fit before the end of
     // the shared buffer is left out, and then there is no terminator.
-    serve(99, 11, [&state](CallContext& ctx, CallAnswer& answer) {
+    requests.serve(99, 11, [&state](CallContext& ctx, CallAnswer& answer) {
         const std::optional<size_t> at = payload(ctx, ctx.request.input[0], 0);
         if (!at)
             return refuse(answer, ctx, "the list address is not inside the shared buffer");
@@ -581,11 +521,11 @@ void installBootConfiguration(CallingInterface& calling, BootConfigDescription& 
             ctx.buffer.setU16(*at + 2 * written, 0);
         ctx.detail["text"] = utf16ToUtf8(text);
         ctx.detail["terminated"] = written < room;
-        answer.status = 0;
+        answer.setStatus(0);
         return true;
     });
 
-    serve(99, 12, [&state](CallContext& ctx, CallAnswer& answer) {
+    requests.serve(99, 12, [&state](CallContext& ctx, CallAnswer& answer) {
         const std::optional<std::u16string> label = readString(ctx, ctx.request.input[0], "label");
         const std::optional<std::u16string> loader = readString(ctx, ctx.request.input[1], "loader");
         if (!label || !loader)
@@ -593,11 +533,11 @@ void installBootConfiguration(CallingInterface& calling, BootConfigDescription& 
         if (findOption(state, *label) != state.bootOptions.end())
             return refuse(answer, ctx, "a boot option with this label exists");
         state.bootOptions.push_back({*label, *loader});
-        answer.status = 0;
+        answer.setStatus(0);
         return true;
     });
 
-    serve(99, 13, [&state](CallContext& ctx, CallAnswer& answer) {
+    requests.serve(99, 13, [&state](CallContext& ctx, CallAnswer& answer) {
         const std::optional<std::u16string> label = readString(ctx, ctx.request.input[0], "label");
         if (!label)
             return refuse(answer, ctx, "the label is not a terminated string inside the shared buffer");
@@ -605,11 +545,11 @@ void installBootConfiguration(CallingInterface& calling, BootConfigDescription& 
         if (it == state.bootOptions.end())
             return refuse(answer, ctx, "no boot option has this label");
         state.bootOptions.erase(it);
-        answer.status = 0;
+        answer.setStatus(0);
         return true;
     });
 
-    serve(99, 14, [&state](CallContext& ctx, CallAnswer& answer) {
+    requests.serve(99, 14, [&state](CallContext& ctx, CallAnswer& answer) {
         const std::optional<std::u16string> label = readString(ctx, ctx.request.input[0], "label");
         if (!label)
             return refuse(answer, ctx, "the label is not a terminated string inside the shared buffer");
@@ -617,9 +557,20 @@ void installBootConfiguration(CallingInterface& calling, BootConfigDescription& 
         if (it == state.bootOptions.end())
             return refuse(answer, ctx, "no boot option has this label");
         std::rotate(state.bootOptions.begin(), it, it + 1);
-        answer.status = 0;
+        answer.setStatus(0);
         return true;
     });
+}
+
+} // namespace
+
+void installBootConfiguration(CallingInterface& calling, BootConfigDescription& state, PhysicalMemory& memory)
+{
+    layDescriptionStrings(state, memory);
+    BootRequests requests{calling, state};
+    serveModeRequests(requests);
+    serveBbsRequests(requests);
+    serveBootOptionRequests(requests);
 }
 
 } // namespace fwemu

@@ -34,15 +34,13 @@ void CallingInterface::handle(ByteView buffer, uint64_t bufferAddress, PhysicalM
     auto it = handlers_.find({request.cls, request.select});
     if (it != handlers_.end()) {
         CallAnswer answer;
-        answer.status = int32_t(buffer.u32(kOutput));
-        for (size_t i = 0; i < 3; ++i)
-            answer.output[i] = buffer.u32(kOutput + 4 + 4 * i);
+        for (size_t i = 0; i < answer.output.size(); ++i)
+            answer.output[i] = buffer.u32(kOutput + 4 * i);
         CallContext context{request, buffer, bufferAddress, memory, platform, detail};
         handled = it->second(context, answer);
         if (handled) {
-            buffer.setU32(kOutput, uint32_t(answer.status));
-            for (size_t i = 0; i < 3; ++i)
-                buffer.setU32(kOutput + 4 + 4 * i, answer.output[i]);
+            for (size_t i = 0; i < answer.output.size(); ++i)
+                buffer.setU32(kOutput + 4 * i, answer.output[i]);
         }
     }
     detail["handled"] = handled;

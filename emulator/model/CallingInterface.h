@@ -26,10 +26,13 @@ struct CallRequest {
     std::array<uint32_t, 4> input{};
 };
 
-// Output[0] is the status (0 success, -2 not handled); Output[1..3] results.
+// The request block's four outputs, indexed as the program indexes them:
+// output[0] is the status (0 success, -2 not handled), output[1..3] results.
 struct CallAnswer {
-    int32_t status = 0;
-    std::array<uint32_t, 3> output{};
+    std::array<uint32_t, 4> output{};
+
+    int32_t status() const { return int32_t(output[0]); }
+    void setStatus(int32_t status) { output[0] = uint32_t(status); }
 };
 
 // What a handler may look at and change: the request, the whole buffer (for

@@ -1,8 +1,8 @@
 #include "KernelDescription.h"
 
 #include <cerrno>
-#include <set>
 
+#include "FieldReader.h"
 #include "PlatformDescription.h"
 
 namespace fwemu {
@@ -17,63 +17,17 @@ const std::pair<const char*, int> kErrnoNames[] = {
     {"EINVAL", EINVAL}, {"ENOSPC", ENOSPC}, {"EROFS", EROFS},   {"ENOEXEC", ENOEXEC},
 };
 
-[[noreturn]] void fail(const std::string& field, const std::string& what)
+// An errno name, or null for none.
+std::optional<int> errorField(FieldReader& r, const std::string& key)
 {
-    throw PlatformError("kernel" + (field.empty() ? std::string() : "." + field) + ": " + what);
+    const json* v = r.find(key);
+    if (v == nullptr || v->is_null())
+        return std::nullopt;
+    std::optional<int> e = v->is_string() ? errnoFromName(v->get<std::string>()) : std::nullopt;
+    if (!e)
+        r.fail(key, "must be null or an errno name such as \"EPERM\"");
+    return e;
 }
-
-class Fields {
-public:
-    explicit Fields(const json& object) : object_(object)
-    {
-        if (!object_.is_object())
-            fail("", "must be an object or null");
-    }
-    const json* find(const std::string& key)
-    {
-        used_.insert(key);
-        auto it = object_.find(key);
-        return it == object_.end() ? nullptr : &*it;
-    }
-    bool boolean(const std::string& key, bool fallback)
-    {
-        const json* v = find(key);
-        if (v == nullptr)
-            return fallback;
-        if (!v->is_boolean())
-            fail(key, "must be true or false");
-        return v->get<bool>();
-    }
-    unsigned number(const std::string& key, unsigned min, unsigned max, unsigned fallback)
-    {
-        const json* v = find(key);
-        if (v == nullptr)
-            return fallback;
-        if (!v->is_number_integer() || v->get<int64_t>() < min || v->get<int64_t>() > max)
-            fail(key, "must be a whole number from " + std::to_string(min) + " to " + std::to_string(max));
-        return unsigned(v->get<int64_t>());
-    }
-    std::optional<int> error(const std::string& key)
-    {
-        const json* v = find(key);
-        if (v == nullptr || v->is_null())
-            return std::nullopt;
-        std::optional<int> e = v->is_string() ? errnoFromName(v->get<std::string>()) : std::nullopt;
-        if (!e)
-            fail(key, "must be null or an errno name such as \"EPERM\"");
-        return e;
-    }
-    void finish() const
-    {
-        for (auto it = object_.begin(); it != object_.end(); ++it)
-            if (used_.count(it.key()) == 0)
-                fail(it.key(), "unknown field");
-    }
-
-private:
-    const json& object_;
-    std::set<std::string> used_;
-};
 
 bool safeSandboxPath(const std::string& path)
 {
@@ -145,12 +99,15 @@ std::string KernelDescription::mmHeader() const
 
 KernelDescription KernelDescription::fromJson(const json& j)
 {
-    Fields r(j);
+    // Null stands for "no kernel" one level up, so it is named here too.
+    if (!j.is_object())
+        throw PlatformError("kernel: must be an object or null");
+    FieldReader r(j, "kernel");
     KernelDescription k;
     if (const json* v = r.find("release")) {
         if (!v->is_string() || v->get<std::string>().empty() || v->get<std::string>().size() > 64 ||
             v->get<std::string>().find_first_of("/\n ") != std::string::npos)
-            fail("release", "must be a text of 1 to 64 characters without '/', spaces or line ends");
+            r.fail("release", "must be a text of 1 to 64 characters without '/', spaces or line ends");
         k.release = v->get<std::string>();
     }
     if (const json* v = r.find("tree")) {
@@ -161,7 +118,7 @@ KernelDescription KernelDescription::fromJson(const json& j)
         else if (*v == "build")
             k.tree = Tree::Build;
         else
-            fail("tree", "must be \"source\", \"build\" or null");
+            r.fail("tree", "must be \"source\", \"build\" or null");
     }
     k.includeLinux = r.boolean("include_linux", k.includeLinux);
     k.remapPfnRange = r.boolean("remap_pfn_range", k.remapPfnRange);
@@ -171,7 +128,7 @@ KernelDescription KernelDescription::fromJson(const json& j)
         else if (*v == 4 || *v == 5)
             k.remapPageRange = v->get<unsigned>();
         else
-            fail("remap_page_range", "must be 4, 5 (its parameters) or null (not declared)");
+            r.fail("remap_page_range", "must be 4, 5 (its parameters) or null (not declared)");
     }
     k.bootConfig = r.boolean("boot_config", k.bootConfig);
     k.gcc = r.boolean("gcc", k.gcc);
@@ -181,21 +138,21 @@ KernelDescription KernelDescription::fromJson(const json& j)
         else if (*v == "fails")
             k.makeFails = true;
         else
-            fail("make", "must be \"builds\" or \"fails\"");
+            r.fail("make", "must be \"builds\" or \"fails\"");
     }
-    k.insmodFailures = r.number("insmod_failures", 0, kMaxFailures, k.insmodFailures);
-    k.major = r.number("major", 1, kMaxMajor, k.major);
+    k.insmodFailures = unsigned(r.integer("insmod_failures", 0, kMaxFailures, k.insmodFailures));
+    k.major = unsigned(r.integer("major", 1, kMaxMajor, k.major));
     k.loadedAtStart = r.boolean("loaded_at_start", k.loadedAtStart);
-    k.mknodError = r.error("mknod_error");
-    k.openError = r.error("open_error");
+    k.mknodError = errorField(r, "mknod_error");
+    k.openError = errorField(r, "open_error");
     if (const json* v = r.find("files"); v != nullptr && !v->is_null()) {
         if (!v->is_object())
-            fail("files", "must be an object of sandbox paths and their contents");
+            r.fail("files", "must be an object of sandbox paths and their contents");
         for (auto it = v->begin(); it != v->end(); ++it) {
             if (!safeSandboxPath(it.key()))
-                fail("files", "\"" + it.key() + "\" is not an absolute path the sandbox may hold");
+                r.fail("files", "\"" + it.key() + "\" is not an absolute path the sandbox may hold");
             if (!it->is_string())
-                fail("files", "the contents of \"" + it.key() + "\" must be a text");
+                r.fail("files", "the contents of \"" + it.key() + "\" must be a text");
             k.files[it.key()] = it->get<std::string>();
         }
     }

@@ -1,129 +1,15 @@
 #include "PlatformDescription.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <set>
-#include <sstream>
+
+#include "FieldReader.h"
 
 namespace fwemu {
 
 using nlohmann::json;
 
 namespace {
-
-// Reads the fields of one JSON object, remembering which it used so that a
-// misspelt field is reported instead of silently ignored.
-class FieldReader {
-public:
-    FieldReader(const json& object, std::string path) : object_(object), path_(std::move(path))
-    {
-        if (!object_.is_object())
-            fail("", "must be an object");
-    }
-
-    [[noreturn]] void fail(const std::string& key, const std::string& what) const
-    {
-        std::string where = path_;
-        if (!key.empty())
-            where += (where.empty() ? "" : ".") + key;
-        throw PlatformError((where.empty() ? std::string("platform") : where) + ": " + what);
-    }
-
-    std::string pathOf(const std::string& key) const { return path_.empty() ? key : path_ + "." + key; }
-
-    // The field, or nullptr when it is absent.
-    const json* find(const std::string& key)
-    {
-        used_.insert(key);
-        auto it = object_.find(key);
-        return it == object_.end() ? nullptr : &*it;
-    }
-
-    bool isNull(const std::string& key)
-    {
-        const json* v = find(key);
-        return v != nullptr && v->is_null();
-    }
-
-    // An unsigned number given as a JSON number or as a string in C notation
-    // ("0xB2", "178").
-    uint64_t number(const std::string& key, uint64_t max, uint64_t fallback)
-    {
-        const json* v = find(key);
-        if (v == nullptr)
-            return fallback;
-        return toNumber(*v, key, max);
-    }
-
-    uint64_t toNumber(const json& v, const std::string& key, uint64_t max) const
-    {
-        uint64_t n = 0;
-        if (v.is_number_unsigned()) {
-            n = v.get<uint64_t>();
-        } else if (v.is_number_integer()) {
-            if (v.get<int64_t>() < 0)
-                fail(key, "must not be negative");
-            n = uint64_t(v.get<int64_t>());
-        } else if (v.is_string()) {
-            const std::string s = v.get<std::string>();
-            char* end = nullptr;
-            errno = 0;
-            n = std::strtoull(s.c_str(), &end, 0);
-            if (s.empty() || s[0] == '-' || *end != '\0' || errno != 0)
-                fail(key, "\"" + s + "\" is not a number");
-        } else {
-            fail(key, "must be a whole number");
-        }
-        if (n > max) {
-            std::ostringstream os;
-            os << "must be at most 0x" << std::hex << std::uppercase << max;
-            fail(key, os.str());
-        }
-        return n;
-    }
-
-    bool boolean(const std::string& key, bool fallback)
-    {
-        const json* v = find(key);
-        if (v == nullptr)
-            return fallback;
-        if (!v->is_boolean())
-            fail(key, "must be true or false");
-        return v->get<bool>();
-    }
-
-    std::string text(const std::string& key, const std::string& fallback)
-    {
-        const json* v = find(key);
-        if (v == nullptr)
-            return fallback;
-        if (!v->is_string())
-            fail(key, "must be a string");
-        return v->get<std::string>();
-    }
-
-    void finish() const
-    {
-        for (auto it = object_.begin(); it != object_.end(); ++it)
-            if (used_.count(it.key()) == 0)
-                fail(it.key(), "unknown field");
-    }
-
-private:
-    const json& object_;
-    std::string path_;
-    std::set<std::string> used_;
-};
-
-std::string hexText(uint64_t value, int digits)
-{
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "0x%0*llX", digits, (unsigned long long)value);
-    return buf;
-}
 
 AcpiDescription parseAcpi(const json& j)
 {

@@ -351,8 +351,8 @@ TEST_F(ModelTest, CallingInterfaceHandlersAnswerAndMayChangeThePlatform)
     model_->callingInterface().registerHandler(0, 0, [](CallContext& ctx, CallAnswer& answer) {
         if (ctx.request.input[0] != 0x8007)
             return false;   // declines: the block stays as sent
-        answer.status = 0;
-        answer.output[0] = ctx.request.input[0] + 1;
+        answer.setStatus(0);
+        answer.output[1] = ctx.request.input[0] + 1;
         ctx.platform.description = "changed by a request";
         ctx.detail["setting"] = ctx.request.input[0];
         return true;
