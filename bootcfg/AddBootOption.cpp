@@ -85,7 +85,7 @@ static void CommandHelp(bool headerPass)
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    RegisterQueueItem(modules, &AddBootOptionQueueItem, MODULE_ID_ADD_BOOT_OPTION, COMMAND_PRIORITY,
+    RegisterQueueItem(modules, &AddBootOptionQueueItem, MODULE_ID_ADD_BOOT_OPTION, COMMAND_PRIORITY, false,
                       ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
     CleanAddBootOptionHook = CleanAddBootOption;
     BackslashFlag = false;

@@ -65,7 +65,7 @@ static void CommandHelp(bool headerPass)
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    RegisterQueueItem(modules, &DelBootOptionQueueItem, MODULE_ID_DEL_BOOT_OPTION, COMMAND_PRIORITY,
+    RegisterQueueItem(modules, &DelBootOptionQueueItem, MODULE_ID_DEL_BOOT_OPTION, COMMAND_PRIORITY, false,
                       ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
     CleanDelBootOptionHook = CleanDelBootOption;
     return 0;

@@ -69,7 +69,7 @@ static void CommandHelp(bool headerPass)
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    RegisterQueueItem(modules, &GetBootOptionQueueItem, MODULE_ID_GET_BOOT_OPTION, COMMAND_PRIORITY,
+    RegisterQueueItem(modules, &GetBootOptionQueueItem, MODULE_ID_GET_BOOT_OPTION, COMMAND_PRIORITY, false,
                       ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
     CleanGetBootOptionHook = CleanGetBootOption;
     return 0;

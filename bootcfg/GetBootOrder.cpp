@@ -50,7 +50,7 @@ static void CommandHelp(bool headerPass)
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    RegisterQueueItem(modules, &GetBootOrderQueueItem, MODULE_ID_GET_BOOT_ORDER, COMMAND_PRIORITY,
+    RegisterQueueItem(modules, &GetBootOrderQueueItem, MODULE_ID_GET_BOOT_ORDER, COMMAND_PRIORITY, false,
                       ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
     return 0;
 }

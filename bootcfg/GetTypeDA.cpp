@@ -45,7 +45,7 @@ static void SendManufacturingModeQuery()
 // one of the BIOS information module in the same two globals.
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    RegisterQueueItem(modules, &GetTypeDAQueueItem, MODULE_ID_GET_TYPE_DA, GET_TYPE_DA_PRIORITY,
+    RegisterQueueItem(modules, &GetTypeDAQueueItem, MODULE_ID_GET_TYPE_DA, GET_TYPE_DA_PRIORITY, false,
                       ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
 
     SMIPort = BOOTCFG_SMI_PORT;

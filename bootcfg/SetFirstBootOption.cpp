@@ -66,7 +66,7 @@ static void CommandHelp(bool headerPass)
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    RegisterQueueItem(modules, &SetFirstBootOptionQueueItem, MODULE_ID_SET_FIRST_BOOT_OPTION, COMMAND_PRIORITY,
+    RegisterQueueItem(modules, &SetFirstBootOptionQueueItem, MODULE_ID_SET_FIRST_BOOT_OPTION, COMMAND_PRIORITY, false,
                       ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
     CleanSetFirstBootOptionHook = CleanSetFirstBootOption;
     return 0;

@@ -70,7 +70,7 @@ static void CommandHelp(bool headerPass)
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    RegisterQueueItem(modules, &SetFirstBootOrderQueueItem, MODULE_ID_SET_FIRST_BOOT_ORDER, COMMAND_PRIORITY,
+    RegisterQueueItem(modules, &SetFirstBootOrderQueueItem, MODULE_ID_SET_FIRST_BOOT_ORDER, COMMAND_PRIORITY, false,
                       ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
     return 0;
 }

@@ -70,8 +70,8 @@ static void CommandHelp(bool headerPass)
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    RegisterQueueItem(modules, &SetModeQueueItem, MODULE_ID_SET_MODE, COMMAND_PRIORITY, ParsingCommandFunction,
-                      ExecutionActionFunction, CommandHelp);
+    RegisterQueueItem(modules, &SetModeQueueItem, MODULE_ID_SET_MODE, COMMAND_PRIORITY, false,
+                      ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
     LEGACYModeFlag = false;
     UEFIModeFlag = false;
     return 0;

@@ -98,7 +98,7 @@ static void CommandHelp(bool headerPass)
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    RegisterQueueItem(modules, &SetSecureBootQueueItem, MODULE_ID_SET_SECURE_BOOT, COMMAND_PRIORITY,
+    RegisterQueueItem(modules, &SetSecureBootQueueItem, MODULE_ID_SET_SECURE_BOOT, COMMAND_PRIORITY, false,
                       ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
     SetSecureModeFlag = false;
     SetSecureOFFFlag = false;

@@ -120,20 +120,6 @@ int AskBootMode()
     return QX3_ERR_GET_MODE;
 }
 
-void RegisterQueueItem(QX3_QUEUE_LIST& modules, QX3_QUEUE_ITEM* item, ENUM_MODULE_ID id, uint16_t priority,
-                       PARSING_COMMAND_FUNC parse, EXECUTION_ACTION_FUNC execute, COMMAND_HELP_FUNC help)
-{
-    item->ModuleId = id;
-    item->ParsingCommand = parse;
-    item->ExecutionAction = execute;
-    item->Help = help;
-    item->ErrorAction = nullptr;
-    item->bEnable = false;
-    item->bStopParsing = false;
-    item->Priority = priority;
-    modules.push_back(item);
-}
-
 // A command word starts with "-" or "/".
 bool IsSwitchWord(const char* word)
 {

@@ -132,11 +132,6 @@ int AskModeEncoding(BOOT_MODE_VALUES* values);
 int ReadBootMode(BOOT_MODE_VALUES* values, uint32_t* current, ENUM_ERR_ID notHandled, ENUM_ERR_ID failed);
 int AskBootMode();
 
-// A module's record: no error action, not enabled, parsing not stopped;
-// appended to the module list.
-void RegisterQueueItem(QX3_QUEUE_LIST& modules, QX3_QUEUE_ITEM* item, ENUM_MODULE_ID id, uint16_t priority,
-                       PARSING_COMMAND_FUNC parse, EXECUTION_ACTION_FUNC execute, COMMAND_HELP_FUNC help);
-
 // Command words.
 bool IsSwitchWord(const char* word);
 bool MatchCommandWord(const char* word, const char* longWord, const char* shortWord);

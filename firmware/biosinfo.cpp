@@ -180,15 +180,8 @@ static void CommandHelp(bool /*headerPass*/)
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    InitBiosInfoQueueItem.ModuleId = MODULE_ID_BIOS_INFO;
-    InitBiosInfoQueueItem.ParsingCommand = ParsingCommandFunction;
-    InitBiosInfoQueueItem.ExecutionAction = ExecutionActionFunction;
-    InitBiosInfoQueueItem.Help = CommandHelp;
-    InitBiosInfoQueueItem.ErrorAction = nullptr;
-    InitBiosInfoQueueItem.bEnable = true;
-    InitBiosInfoQueueItem.bStopParsing = false;
-    InitBiosInfoQueueItem.Priority = 0x4000;
-    modules.push_back(&InitBiosInfoQueueItem);
+    RegisterQueueItem(modules, &InitBiosInfoQueueItem, MODULE_ID_BIOS_INFO, 0x4000, true, ParsingCommandFunction,
+                      ExecutionActionFunction, CommandHelp);
     CleanBiosInfoHook = CleanBiosInfo;
 
     gSmiPort = GetSystemSmiPort();

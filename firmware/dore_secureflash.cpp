@@ -25,15 +25,8 @@ static int ExecutionActionFunction(QX3_QUEUE_LIST& /*modules*/)
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    SecureFlashQueueItem.ModuleId = MODULE_ID_SECURE_FLASH;
-    SecureFlashQueueItem.ParsingCommand = nullptr;
-    SecureFlashQueueItem.ExecutionAction = ExecutionActionFunction;
-    SecureFlashQueueItem.Help = nullptr;
-    SecureFlashQueueItem.ErrorAction = nullptr;
-    SecureFlashQueueItem.bEnable = true;
-    SecureFlashQueueItem.bStopParsing = false;
-    SecureFlashQueueItem.Priority = 0x6000;
-    modules.push_back(&SecureFlashQueueItem);
+    RegisterQueueItem(modules, &SecureFlashQueueItem, MODULE_ID_SECURE_FLASH, 0x6000, true, nullptr,
+                      ExecutionActionFunction, nullptr);
     IsSecureFlashSupported = false;
     return 0;
 }

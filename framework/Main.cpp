@@ -55,6 +55,20 @@ void PutArgvIntoList(QX3_ARGV_LIST& args, int argc, char** argv)
     }
 }
 
+void RegisterQueueItem(QX3_QUEUE_LIST& modules, QX3_QUEUE_ITEM* item, ENUM_MODULE_ID id, uint16_t priority,
+                       bool enable, PARSING_COMMAND_FUNC parse, EXECUTION_ACTION_FUNC execute, COMMAND_HELP_FUNC help)
+{
+    item->ModuleId = id;
+    item->ParsingCommand = parse;
+    item->ExecutionAction = execute;
+    item->Help = help;
+    item->ErrorAction = nullptr;
+    item->bEnable = enable;
+    item->bStopParsing = false;
+    item->Priority = priority;
+    modules.push_back(item);
+}
+
 // Registers the modules in their fixed order; this order is also the order
 // of parsing, execution and help.
 int InitializeModules()

@@ -36,14 +36,7 @@ static void CommandHelp(bool headerPass)
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    usagefootQueueItem.ModuleId = MODULE_ID_USAGE_FOOT;
-    usagefootQueueItem.ParsingCommand = ParsingCommandFunction;
-    usagefootQueueItem.ExecutionAction = ExecutionActionFunction;
-    usagefootQueueItem.Help = CommandHelp;
-    usagefootQueueItem.ErrorAction = nullptr;
-    usagefootQueueItem.bEnable = false;
-    usagefootQueueItem.bStopParsing = false;
-    usagefootQueueItem.Priority = 39999;
-    modules.push_back(&usagefootQueueItem);
+    RegisterQueueItem(modules, &usagefootQueueItem, MODULE_ID_USAGE_FOOT, 39999, false, ParsingCommandFunction,
+                      ExecutionActionFunction, CommandHelp);
     return 0;
 }

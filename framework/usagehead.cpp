@@ -44,14 +44,7 @@ static void CommandOEMHelp(bool headerPass)
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    usageheadQueueItem.ModuleId = MODULE_ID_USAGE_HEAD;
-    usageheadQueueItem.ParsingCommand = ParsingCommandFunction;
-    usageheadQueueItem.ExecutionAction = ExecutionActionFunction;
-    usageheadQueueItem.Help = CommandOEMHelp;
-    usageheadQueueItem.ErrorAction = nullptr;
-    usageheadQueueItem.bEnable = false;
-    usageheadQueueItem.bStopParsing = false;
-    usageheadQueueItem.Priority = 19999;
-    modules.push_back(&usageheadQueueItem);
+    RegisterQueueItem(modules, &usageheadQueueItem, MODULE_ID_USAGE_HEAD, 19999, false, ParsingCommandFunction,
+                      ExecutionActionFunction, CommandOEMHelp);
     return 0;
 }
