@@ -94,23 +94,18 @@ int ReadBootMode(BOOT_MODE_VALUES* values, uint32_t* current, ENUM_ERR_ID notHan
     return 0;
 }
 
-// The boot-mode gate: the boot order commands run only in legacy mode, the
-// boot option commands and SetSecureBoot only in UEFI mode.
-int AskBootMode()
+// The gate's decision for the mode read: the boot order commands run only in
+// legacy mode, the boot option commands and SetSecureBoot only in UEFI mode;
+// a mode that is neither refuses every command.
+int CheckBootModeGate(uint32_t current, const BOOT_MODE_VALUES* mode)
 {
-    BOOT_MODE_VALUES mode;
-    uint32_t current;
-    int result = ReadBootMode(&mode, &current, QX3_ERR_GET_MODE, QX3_ERR_GET_MODE);
-    if (result != 0)
-        return result;
-
-    if (current == mode.Legacy) {
+    if (current == mode->Legacy) {
         bool legacyCommand = GetBootOrderFlag || SetFirstBootOrderFlag;
         if (!legacyCommand)
             return QX3_ERR_ONLY_UEFI;
         return 0;
     }
-    if (current == mode.Uefi) {
+    if (current == mode->Uefi) {
         bool uefiCommand = GetBootOptionFlag || AddBootOptionFlag || DelBootOptionFlag ||
                            SetFirstBootOptionFlag || SetSecureBootFlag;
         if (!uefiCommand)
@@ -118,6 +113,17 @@ int AskBootMode()
         return 0;
     }
     return QX3_ERR_GET_MODE;
+}
+
+// The boot-mode gate: reads the mode and decides.
+int AskBootMode()
+{
+    BOOT_MODE_VALUES mode;
+    uint32_t current;
+    int result = ReadBootMode(&mode, &current, QX3_ERR_GET_MODE, QX3_ERR_GET_MODE);
+    if (result != 0)
+        return result;
+    return CheckBootModeGate(current, &mode);
 }
 
 // A command word starts with "-" or "/".

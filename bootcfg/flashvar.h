@@ -130,6 +130,9 @@ int AskModeEncoding(BOOT_MODE_VALUES* values);
 // The encoding, then the boot-mode setting itself into *current; the read's
 // status becomes notHandled or failed as in SendRequest.
 int ReadBootMode(BOOT_MODE_VALUES* values, uint32_t* current, ENUM_ERR_ID notHandled, ENUM_ERR_ID failed);
+// The boot-mode gate of the commands that raise the flags above: 0 when the
+// enabled command may run in the mode `current`, else the refusal's code.
+int CheckBootModeGate(uint32_t current, const BOOT_MODE_VALUES* mode);
 int AskBootMode();
 
 // Command words.

@@ -1,6 +1,7 @@
 // The command modules as the pipeline sees them: GetTypeDA's set-up, which
 // words each command claims or gives back, which command flag it raises, and
-// how the commands end when the firmware answers no request at all.
+// which modes' boot-mode gate each passes, and how the commands end when the
+// firmware answers no request at all.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -196,6 +197,88 @@ TEST_F(CommandLine, AcceptedForms)
         EXPECT_EQ(enabled->ModuleId, c.module);
         EXPECT_EQ(RaisedFlag(), c.flag);
     }
+}
+
+// Every registered module has an entry here, in registration order: a
+// command with every form of its line and the modes whose boot-mode gate it
+// passes, or a module that takes no words. So a module registered without an
+// entry, or a command missing from the gate's lists (which would be refused
+// with a misleading 221 or 222), fails this test.
+TEST_F(CommandLine, EveryRegisteredCommandPassesTheGateInItsModes)
+{
+    enum GATE { TAKES_NO_WORDS, NOT_GATED, LEGACY_ONLY, UEFI_ONLY };
+    struct Module {
+        ENUM_MODULE_ID id;
+        GATE gate;
+        std::vector<std::vector<std::string>> lines;
+    } table[] = {
+        {MODULE_ID_BIOS_INFO, TAKES_NO_WORDS, {}},
+        {MODULE_ID_SECURE_FLASH, TAKES_NO_WORDS, {}},
+        {MODULE_ID_USAGE_HEAD, TAKES_NO_WORDS, {}},
+        {MODULE_ID_GET_TYPE_DA, TAKES_NO_WORDS, {}},
+        {MODULE_ID_ADD_BOOT_OPTION, UEFI_ONLY, {{"/AddBootOption", "a", "\\b"}, {"-abop", "a", "\\b"}}},
+        {MODULE_ID_DEL_BOOT_OPTION, UEFI_ONLY, {{"/DelBootOption", "a"}, {"/DBOP", "a"}}},
+        {MODULE_ID_GET_BOOT_OPTION, UEFI_ONLY, {{"/GetBootOption"}, {"/GBOP"}}},
+        {MODULE_ID_GET_BOOT_ORDER, LEGACY_ONLY, {{"/GetBootOrder"}, {"/GBO"}}},
+        // GetMode and SetMode never ask the gate and run in both modes.
+        {MODULE_ID_GET_MODE, NOT_GATED, {{"/GetMode"}, {"/GM"}}},
+        {MODULE_ID_SET_FIRST_BOOT_OPTION, UEFI_ONLY, {{"/SetFirstBootOption", "a"}, {"/SFBOP", "a"}}},
+        {MODULE_ID_SET_FIRST_BOOT_ORDER, LEGACY_ONLY, {{"/SetFirstBootOrder", "a"}, {"/SFBO", "a"}}},
+        {MODULE_ID_SET_MODE, NOT_GATED, {{"/SetMode", "legacy"}, {"/SM", "uefi"}}},
+        {MODULE_ID_SET_SECURE_BOOT, UEFI_ONLY, {{"/SetSecureBoot", "on"}, {"/SSB", "off"}, {"/SSBOFF"}, {"/GSB"}}},
+        {MODULE_ID_USAGE_FOOT, TAKES_NO_WORDS, {}},
+    };
+
+    ALLOC_PHY_MEM_FUNC saved = AllocPhyMemImpl;
+    AllocPhyMemImpl = HeapSmiBuffer;
+    ASSERT_EQ(InitializeModules(), 0);
+    AllocPhyMemImpl = saved;
+    std::vector<ENUM_MODULE_ID> registered, listed;
+    for (unsigned int i = 0; i < QueueItemList.size(); i++)
+        registered.push_back(QueueItemList[i]->ModuleId);
+    for (const Module& m : table)
+        listed.push_back(m.id);
+    EXPECT_EQ(registered, listed);
+
+    // Both encodings of the boot mode, and a value that is neither mode.
+    const BOOT_MODE_VALUES encodings[] = {{0, 1}, {1, 2}};
+    const uint32_t NEITHER = 7;
+    for (const Module& m : table) {
+        for (const std::vector<std::string>& line : m.lines) {
+            SCOPED_TRACE(line[0]);
+            // The whole pipeline is offered the line.
+            TearDown();
+            for (bool* flag : COMMAND_FLAGS)
+                *flag = false;
+            m_Words = line;
+            m_Words.insert(m_Words.begin(), "ZORVIK");
+            for (std::string& w : m_Words)
+                m_Args.push_back(new QX3_ARGV_ITEM{&w[0], false});
+            for (unsigned int i = 0; i < QueueItemList.size(); i++) {
+                QX3_QUEUE_ITEM* module = QueueItemList[i];
+                module->bEnable = false;
+                if (module->ParsingCommand != nullptr) {
+                    EXPECT_EQ(module->ParsingCommand(m_Args, module), 0);
+                }
+            }
+            for (unsigned int i = 1; i < m_Args.size(); i++)
+                EXPECT_TRUE(m_Args[i]->consumed) << m_Words[i];
+            for (unsigned int i = 0; i < QueueItemList.size(); i++) {
+                if (table[i].gate != TAKES_NO_WORDS) {
+                    EXPECT_EQ(QueueItemList[i]->bEnable, table[i].id == m.id) << "module " << table[i].id;
+                }
+            }
+
+            const int inLegacy = m.gate == LEGACY_ONLY ? 0 : (int)QX3_ERR_ONLY_UEFI;
+            const int inUefi = m.gate == UEFI_ONLY ? 0 : (int)QX3_ERR_ONLY_LEGACY;
+            for (const BOOT_MODE_VALUES& mode : encodings) {
+                EXPECT_EQ(CheckBootModeGate(mode.Legacy, &mode), inLegacy);
+                EXPECT_EQ(CheckBootModeGate(mode.Uefi, &mode), inUefi);
+                EXPECT_EQ(CheckBootModeGate(NEITHER, &mode), QX3_ERR_GET_MODE);
+            }
+        }
+    }
+    QueueItemList.clear();
 }
 
 // A refused line leaves one word unclaimed; the pipeline names the first
