@@ -1,71 +1,10 @@
 #include "BootRun.h"
 
 #include <cstdio>
-#include <map>
 
 #ifdef IN_PROCESS_FIRMWARE
 #include "support/InProcessFirmware.h"
 #endif
-
-const char BANNER[] =
-    "+---------------------------------------------------------------------------+\n"
-    "|                 Tarn BBS Utility for Android v1.01                        |\n"
-    "|                 Copyright (C) Tarn. All Rights Reserved.                  |\n"
-    "|---------------------------------------------------------------------------|\n";
-
-std::string UsageText()
-{
-    return std::string(BANNER) +
-           "|       GETBOOTOPTION - Refer to Options: GetBootOption                     |\n"
-           "|        GETBOOTORDER - Refer to Options: GetBootOrder                      |\n"
-           "|             GETMODE - Refer to Options: GetMode                           |\n"
-           "| Options:                                                                  |\n"
-           "|       ADDBOOTOPTION - Add Boot Option                                     |\n"
-           "|       DELBOOTOPTION - Delet Boot Option                                   |\n"
-           "|       GETBOOTOPTION - Get Boot Option List                                |\n"
-           "|        GETBOOTORDER - Get Boot Order List                                 |\n"
-           "|             GETMODE - Display BBS Mode                                    |\n"
-           "|  SETFIRSTBOOTOPTION - Set First Boot Option                               |\n"
-           "|   SETFIRSTBOOTORDER - Set X to First Boot Loader, X = String that get     |\n"
-           "|                       from /GetBootOrder                                  |\n"
-           "|             SETMODE - Setting BBS Mode to X, X = UEFI or LEGACY           |\n"
-           "|                       Ex. /SetMode UEFI                                   |\n"
-           "|       SETSECUREBOOT - Set Secure Boot ON                                  |\n"
-           "|                       Ex. /SetSecureBoot ON/OFF                           |\n"
-           "+---------------------------------------------------------------------------+\n";
-}
-
-std::string ErrorLine(int code)
-{
-    static const std::map<int, const char*> messages = {
-        {1, "Error: Unknown command."},
-        {216, "Error: Get BBS IPL Table Error"},
-        {218, "Error: Setting Priority Error"},
-        {219, "Error: BIOS do not support BBS function"},
-        {221, "Error: Only Support Legacy Mode"},
-        {222, "Error: Only Support UEFI Mode"},
-        {223, "Error: BIOS do not support Get Mode"},
-        {224, "Error: Get Boot Mode Error"},
-        {225, "Error: BIOS do not support Set Mode"},
-        {226, "Error: Set Boot Mode Error"},
-        {227, "Error: BIOS do not support Get boot Option"},
-        {228, "Error: Get Boot Option Error"},
-        {229, "Error: BIOS do not support Add boot Option"},
-        {230, "Error: Add Boot Option Error"},
-        {231, "Error: BIOS do not support Delete boot Option"},
-        {232, "Error: Delete Boot Option Error"},
-        {233, "Error: BIOS do not support Set First boot Option"},
-        {234, "Error: Set First Boot Option Error"},
-    };
-    char line[128];
-    snprintf(line, sizeof(line), "%x - %s\n", code, messages.at(code));
-    return line;
-}
-
-std::string Refused(const std::string& word)
-{
-    return UsageText() + "Unknown command or option : " + word + "\n" + ErrorLine(1);
-}
 
 json BootPlatform(const std::string& mode)
 {

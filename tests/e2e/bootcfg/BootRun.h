@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/ExpectedTexts.h"
 #include "support/Fwemu.h"
 
 using nlohmann::json;
@@ -42,9 +43,9 @@ json BootPlatform(const std::string& mode = "legacy");
 BootRun RunBoot(const json& platform, const std::vector<std::string>& words);
 
 // Output pieces.
-extern const char BANNER[];
-std::string UsageText();
-std::string ErrorLine(int code);
-std::string Refused(const std::string& word); // usage text, the unknown word, code 1
+using testsupport::BANNER;
+using testsupport::ErrorLine;
+using testsupport::Refused;
+using testsupport::UsageText;
 
 #endif

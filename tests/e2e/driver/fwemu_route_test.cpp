@@ -8,11 +8,12 @@
 #include <cerrno>
 
 #include "FwemuRun.h"
+#include "support/ExpectedTexts.h"
 
 namespace {
 
 const char MODULE_IMAGE[] = "qorfldrv module for 5.10.0-fwemu\n";
-const char LOAD_FAILED[] = "10 - Error: Unable to load driver.\n";
+const std::string LOAD_FAILED = testsupport::ErrorLine(0x10);
 const char NOT_FOUND[] = "ERROR : driver \"qorfldrv\" not found\n";
 
 using Names = std::vector<std::string>;

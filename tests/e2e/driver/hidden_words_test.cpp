@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "DriverRoot.h"
+#include "support/ExpectedTexts.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ const char INIT[] = " - Program initializing .. \n";
 const char MAKE_STEP[] = " - Make KVTLNX driver .... ";
 const char GEN_STEP[] = " - Generate KVTLNX driver .... ";
 const char OK[] = "ok\n - Program ended normally.\n";
-const char FAIL[] = "fail\n10 - Error: Unable to load driver.\n";
+const std::string FAIL = "fail\n" + testsupport::ErrorLine(0x10);
 
 const char BUILT_26[] = "make clean (in /work/.temp)\nmake (in /work/.temp)\n";
 const char MODULE_26[] = "module by make \n";

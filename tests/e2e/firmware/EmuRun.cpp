@@ -4,12 +4,6 @@
 #include "support/InProcessFirmware.h"
 #endif
 
-const char BANNER[] =
-    "+---------------------------------------------------------------------------+\n"
-    "|                 Tarn BBS Utility for Android v1.01                        |\n"
-    "|                 Copyright (C) Tarn. All Rights Reserved.                  |\n"
-    "|---------------------------------------------------------------------------|\n";
-
 json BasePlatform()
 {
     return json::parse(R"({

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/ExpectedTexts.h"
 #include "support/Fwemu.h"
 
 using nlohmann::json;
@@ -29,6 +30,7 @@ json BasePlatform();
 
 EmuRun RunOnPlatform(const json& platform, const std::vector<std::string>& words);
 
-extern const char BANNER[];
+using testsupport::BANNER;
+using testsupport::ErrorLine;
 
 #endif

@@ -24,24 +24,24 @@ TEST(FlashInterface, RefusalsAndFailuresEndTheRunBeforeTheBanner)
     struct Case {
         const char* name;
         std::function<void(json&)> change;
-        const char* line;
+        std::string line;
         int status;
         bool closed; // the interface was opened, so it is closed at shutdown
     } cases[] = {
         {"write-protected", [](json& p) { p["flash"]["open_status"] = 1; },
-         "40 - Error: BIOS is write-protected.\n", 64, false},
+         ErrorLine(0x40), 64, false},
         {"no power cord", [](json& p) { p["flash"]["open_status"] = 2; },
-         "48 - Error: Power cord not connected. Plug in power cord to flash.\n", 72, false},
+         ErrorLine(0x48), 72, false},
         {"platform condition", [](json& p) { p["flash"]["open_status"] = 3; },
-         "49 - Error: A platform condition has prevented flashing.\n", 73, false},
+         ErrorLine(0x49), 73, false},
         {"no flash information", [](json& p) { p["flash"]["info"] = nullptr; },
-         "46 - Error: Problem getting flash information.\n", 70, true},
+         ErrorLine(0x46), 70, true},
         {"layout 5 with its status still set",
          [](json& p) {
              p["flash"]["info"]["version"] = 5;
              p["flash"]["info"]["status"] = 1;
          },
-         "46 - Error: Problem getting flash information.\n", 70, true},
+         ErrorLine(0x46), 70, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -113,7 +113,7 @@ TEST(FlashInterface, FirmwareThatIgnoresEverything)
     platform["flash"] = {{"open_status", nullptr}, {"info", nullptr}, {"fps", nullptr}, {"bpt", nullptr}};
     platform["dore"]["present"] = false;
     EmuRun r = RunOnPlatform(platform, {"/GetMode"});
-    EXPECT_EQ(r.out, "46 - Error: Problem getting flash information.\n");
+    EXPECT_EQ(r.out, ErrorLine(0x46));
     EXPECT_EQ(r.status, 70);
     std::vector<std::string> firmware;
     for (const std::string& name : r.Functions()) {

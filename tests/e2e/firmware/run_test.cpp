@@ -7,7 +7,7 @@
 
 namespace {
 
-const char LOAD_DRIVER_LINE[] = "10 - Error: Unable to load driver.\n";
+const std::string LOAD_DRIVER_LINE = ErrorLine(0x10);
 
 bool EndsWith(const std::string& s, const std::string& tail)
 {
@@ -21,11 +21,11 @@ TEST(Run, EndsBeforeTheFirmwareModulesExecute)
         bool hole;
         std::vector<std::string> words;
         int status;
-        const char* tail;
+        std::string tail;
     } cases[] = {
         {"no words: usage text", true, {}, 0, "+\n"},
         {"unclaimed word", true, {"/NoSuchCommand"}, 1,
-         "Unknown command or option : /NoSuchCommand\n1 - Error: Unknown command.\n"},
+         "Unknown command or option : /NoSuchCommand\n" + ErrorLine(1)},
         {"no memory hole", false, {"/GetMode"}, 16, LOAD_DRIVER_LINE},
     };
     for (const Case& c : cases) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ExpectedTexts.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
@@ -74,7 +75,7 @@ protected:
 };
 
 // No memory hole, no kernel tree for the helper module.
-const char LOAD_DRIVER_LINE[] = "Error: Cannot locate kernel source.\n10 - Error: Unable to load driver.\n";
+const std::string LOAD_DRIVER_LINE = "Error: Cannot locate kernel source.\n" + testsupport::ErrorLine(0x10);
 
 TEST_F(HostRun, EndsByItsDocumentedPaths)
 {
@@ -91,14 +92,14 @@ TEST_F(HostRun, EndsByItsDocumentedPaths)
         {"a command, no provider", bin + "/ZORVIK", {"/GetBootOrder"}, dir, "/bin", LOAD_DRIVER_LINE, 16},
         {"unknown word, no provider", bin + "/ZORVIK", {"/Foo"}, dir, "/bin", LOAD_DRIVER_LINE, 16},
         {"own file missing", dir + "/gone/ZORVIK", {"/GetMode"}, dir, "/bin",
-         "30 - Error: Problem opening file for reading.\n", 0x30},
-        {"own file cannot be read in full", dir, {}, dir, "/bin", "31 - Error: Problem reading file.\n", 0x31},
+         testsupport::ErrorLine(0x30), 0x30},
+        {"own file cannot be read in full", dir, {}, dir, "/bin", testsupport::ErrorLine(0x31), 0x31},
         {"bare name found through PATH", "ZORVIK", {}, dir + "/elsewhere", "/usr/bin:" + bin,
          LOAD_DRIVER_LINE, 16},
         {"bare name, empty PATH entry is the current directory", "ZORVIK", {}, bin, "/usr/bin::/bin",
          LOAD_DRIVER_LINE, 16},
         {"bare name nowhere on PATH", "ZORVIK", {}, dir + "/elsewhere", "/usr/bin:/bin",
-         "30 - Error: Problem opening file for reading.\n", 0x30},
+         testsupport::ErrorLine(0x30), 0x30},
         {"bare name in the current directory", "ZORVIK", {}, bin, "/usr/bin", LOAD_DRIVER_LINE, 16},
         {"relative path as typed", "bin/ZORVIK", {}, dir, "/usr/bin", LOAD_DRIVER_LINE, 16},
     };

@@ -1,6 +1,6 @@
 // The command modules as the pipeline sees them: GetTypeDA's set-up, which
-// words each command claims or gives back, which command flag it raises, and
-// which modes' boot-mode gate each passes, and how the commands end when the
+// words each command claims or gives back, which command flag it raises, in
+// which modes it passes the boot-mode gate, and how the commands end when the
 // firmware answers no request at all.
 #include <gtest/gtest.h>
 

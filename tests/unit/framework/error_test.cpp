@@ -8,6 +8,7 @@
 #include "framework/ErrorCollect.h"
 #include "framework/GlobalVariable.h"
 #include "framework/internal.h"
+#include "support/ExpectedTexts.h"
 
 namespace {
 
@@ -40,18 +41,18 @@ TEST(ErrorLine, FormatForKnownAndUnknownCodes)
 {
     struct Case {
         ENUM_ERR_ID code;
-        const char* line;
+        std::string line;
     } cases[] = {
-        {0x01, "1 - Error: Unknown command.\n"},
-        {0xd6, "d6 - Error: BIOS doesn't support this function.\n"},
-        {0x24, "24 - Error: Problem allocating BIOS buffer.\n"},
-        {0x10, "10 - Error: Unable to load driver.\n"},
-        {0x30, "30 - Error: Problem opening file for reading.\n"},
-        {0x31, "31 - Error: Problem reading file.\n"},
-        {0x33, "33 - Error: Problem writting file.\n"},
-        {0x34, "34 - Error: Using the wrong KVT version, Please use Velto 4 KVT.\n"},
-        {0xea, "ea - Error: Set First Boot Option Error\n"},
-        {0xff, "ff - Error: Undefined Error Code\n"},
+        {0x01, testsupport::ErrorLine(0x01)},
+        {0xd6, testsupport::ErrorLine(0xd6)},
+        {0x24, testsupport::ErrorLine(0x24)},
+        {0x10, testsupport::ErrorLine(0x10)},
+        {0x30, testsupport::ErrorLine(0x30)},
+        {0x31, testsupport::ErrorLine(0x31)},
+        {0x33, testsupport::ErrorLine(0x33)},
+        {0x34, testsupport::ErrorLine(0x34)},
+        {0xea, testsupport::ErrorLine(0xea)},
+        {0xff, testsupport::ErrorLine(0xff)},
         {0x0f, "f - Unknown Error...\n"},
         {0x2a, "2a - Unknown Error...\n"},
         {0x36, "36 - Unknown Error...\n"},
