@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -45,6 +47,21 @@ const char* const kProcDevices =
 std::string failure(const std::string& what, int error)
 {
     return "cannot build the sandbox: " + what + ": " + std::strerror(error);
+}
+
+// Moves fwemu into a mount namespace of its own whose mounts propagate
+// nowhere, once per process. Its mounts then vanish with fwemu, however it
+// ends. False where mounts are not allowed (the sandbox then copies).
+bool privateMountNamespace()
+{
+    static const bool entered = [] {
+        if (::unshare(CLONE_NEWNS) != 0)
+            return false;
+        // Without this, mounts under a shared host mount would show up in
+        // the host's namespace too.
+        return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    }();
+    return entered;
 }
 
 int removeEntry(const char* path, const struct stat*, int type, struct FTW*)
@@ -97,8 +114,8 @@ Sandbox::Sandbox(const SandboxConfig& config)
             makeDir(dir);
         makeDir("/tmp", 01777);
 
-        copyFile(config.program, kProgram, 0755);
-        copyFile(config.busybox, "/bin/busybox", 0755);
+        shareFile(config.program, kProgram, 0755);
+        shareFile(config.busybox, "/bin/busybox", 0755);
         for (const std::string& applet : applets())
             if (::symlink("busybox", hostPath("/bin/" + applet).c_str()) != 0)
                 throw SandboxError(failure("link /bin/" + applet, errno));
@@ -134,6 +151,9 @@ void Sandbox::remove() noexcept
 {
     if (root_.empty())
         return;
+    for (const std::string& mount : mounts_)
+        ::umount2(mount.c_str(), MNT_DETACH);
+    mounts_.clear();
     // Depth first, links not followed, never into another file system.
     ::nftw(root_.c_str(), removeEntry, 32, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
     root_.clear();
@@ -204,6 +224,28 @@ void Sandbox::copyFile(const std::string& from, const std::string& inside, unsig
     ::close(in);
     ::fchmod(out, mode);
     ::close(out);
+}
+
+void Sandbox::shareFile(const std::string& from, const std::string& inside, unsigned mode)
+{
+    struct stat st {};
+    if (::stat(from.c_str(), &st) != 0)
+        throw SandboxError(failure("open " + from, errno));
+    if (!S_ISREG(st.st_mode))
+        throw SandboxError("cannot build the sandbox: " + from + " is not a regular file");
+    if ((st.st_mode & 07777) == mode && privateMountNamespace()) {
+        const std::string path = hostPath(inside);
+        writeFile(inside, "", mode);
+        if (::mount(from.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) == 0) {
+            mounts_.push_back(path);
+            if (::mount(nullptr, path.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0)
+                return;
+            ::umount2(path.c_str(), MNT_DETACH);
+            mounts_.pop_back();
+        }
+        ::unlink(path.c_str());
+    }
+    copyFile(from, inside, mode);
 }
 
 bool Sandbox::readFile(const std::string& inside, std::string& contents) const

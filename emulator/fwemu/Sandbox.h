@@ -1,7 +1,7 @@
 // The root directory a program runs in under fwemu, built fresh for every run
 // and removed afterwards:
-//   /usr/local/bin/ZORVIK          copy of the program
-//   /bin/busybox, /bin/sh, ...     one copy of the static busybox, applets as links
+//   /usr/local/bin/ZORVIK          the program, shared read-only
+//   /bin/busybox, /bin/sh, ...     the host's static busybox, shared read-only; applets as links
 //   /usr/local/sbin /usr/sbin /usr/bin /sbin    empty (PATH)
 //   /dev/null                      character device 1:3
 //   /dev/mem                       regular sparse file: physical memory
@@ -25,7 +25,7 @@ public:
 };
 
 struct SandboxConfig {
-    std::string program;                    // host path of the program to copy in
+    std::string program;                    // host path of the program to share in
     bool nmiWatchdog = true;
     std::string lockdown;                   // lockdown mode; empty: no lockdown file
     std::string busybox = "/bin/busybox";
@@ -62,9 +62,14 @@ private:
     void makeDir(const std::string& inside, unsigned mode = 0755);
     void writeFile(const std::string& inside, const std::string& contents, unsigned mode = 0644);
     void copyFile(const std::string& from, const std::string& inside, unsigned mode);
+    // The host file, read-only: bind-mounted in fwemu's private mount
+    // namespace (never a link the program could write through). A copy with
+    // `mode` where mounts are not allowed or the host file has another mode.
+    void shareFile(const std::string& from, const std::string& inside, unsigned mode);
     void remove() noexcept;
 
     std::string root_;
+    std::vector<std::string> mounts_;   // host paths of the files shared read-only
 };
 
 } // namespace fwemu

@@ -245,16 +245,20 @@ TEST_F(Fwemu, SandboxHoldsTheLayoutAndIsRemoved)
         const char* watchdog;
         const char* memorySize;
     };
+    // The host's busybox is shared read-only: the program cannot change it.
+    struct stat busybox {};
+    ASSERT_EQ(stat("/bin/busybox", &busybox), 0);
     for (const Case& c : {Case{"legacy-desktop.json", "reg 2 -", "536870912"}, Case{"asf-port.json", "none", "536870912"},
                           Case{"uefi-laptop.json", "reg 2 -", "1073741824"}}) {
         SCOPED_TRACE(c.file);
         const Outcome r = probe(kPlatforms + "/" + c.file,
                             {"argv0", "cwd", "env", "PATH", "envcount", "ls", "/work", "stat", "/bin/sh", "stat",
                              "/dev/null", "stat", "/dev/mem", "stat", "/proc/devices", "stat",
-                             "/proc/sys/kernel/nmi_watchdog", "stat", "/usr/local/bin/ZORVIK", "stat", "/tmp"});
+                             "/proc/sys/kernel/nmi_watchdog", "stat", "/usr/local/bin/ZORVIK", "stat", "/tmp",
+                             "system", "echo x >> /bin/busybox", "stat", "/bin/busybox"});
         ASSERT_EQ(r.status, 0) << r.err;
         const std::vector<std::string> lines = r.lines();
-        ASSERT_EQ(lines.size(), 12u) << r.out;
+        ASSERT_EQ(lines.size(), 14u) << r.out;
         EXPECT_EQ(lines[0], "argv0=/usr/local/bin/ZORVIK");
         EXPECT_EQ(lines[1], "cwd=/work");
         EXPECT_EQ(lines[2], "env PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin");
@@ -269,6 +273,12 @@ TEST_F(Fwemu, SandboxHoldsTheLayoutAndIsRemoved)
         ASSERT_EQ(stat(PROBE_PATH, &probeFile), 0);
         EXPECT_EQ(lines[10], "stat /usr/local/bin/ZORVIK reg " + std::to_string(probeFile.st_size) + " x");
         EXPECT_EQ(lines[11], "stat /tmp dir 1777");
+        EXPECT_EQ(lines[12], "system=1");
+        EXPECT_EQ(lines[13], "stat /bin/busybox reg " + std::to_string(busybox.st_size) + " x");
+        struct stat after {};
+        ASSERT_EQ(stat("/bin/busybox", &after), 0);
+        EXPECT_EQ(after.st_size, busybox.st_size);
+        EXPECT_EQ(after.st_mtim.tv_sec, busybox.st_mtim.tv_sec);
 
         const std::string root = r.events("start").at(0)["root"];
         struct stat st {};
