@@ -109,6 +109,9 @@ Sandbox::Sandbox(const SandboxConfig& config)
     root_ = buf.data();
     try {
         ::chmod(root_.c_str(), 0755);
+        // A memory file system of its own where mounts are allowed: removing
+        // it is one unmount, and the files shared into it go with it.
+        ownFileSystem_ = privateMountNamespace() && ::mount("fwemu", root_.c_str(), "tmpfs", 0, "mode=0755") == 0;
         for (const char* dir : {"/bin", "/sbin", "/usr", "/usr/bin", "/usr/sbin", "/usr/local", "/usr/local/bin",
                                 "/usr/local/sbin", "/dev", "/proc", "/proc/sys", "/proc/sys/kernel", "/work"})
             makeDir(dir);
@@ -151,8 +154,12 @@ void Sandbox::remove() noexcept
 {
     if (root_.empty())
         return;
-    for (const std::string& mount : mounts_)
-        ::umount2(mount.c_str(), MNT_DETACH);
+    if (ownFileSystem_) {
+        ::umount2(root_.c_str(), MNT_DETACH);
+    } else {
+        for (const std::string& mount : mounts_)
+            ::umount2(mount.c_str(), MNT_DETACH);
+    }
     mounts_.clear();
     // Depth first, links not followed, never into another file system.
     ::nftw(root_.c_str(), removeEntry, 32, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);

@@ -69,6 +69,7 @@ private:
     void remove() noexcept;
 
     std::string root_;
+    bool ownFileSystem_ = false;        // the root is a memory file system of its own
     std::vector<std::string> mounts_;   // host paths of the files shared read-only
 };
 
