@@ -8,6 +8,7 @@
 # Needs what scripts/kernel-tier/install.sh installs. Prints one "ok NAME" or
 # "not ok NAME: why" line per check and ends with
 # "kernel-tier: N passed, M failed"; exit status 0 when nothing failed.
+# A failed run's logs are kept in WORKDIR.failed/<date-time>/ (lib.sh).
 #
 # Steps:
 #  1. In WORKDIR/makedrv: "ZORVIK /makedrv" with a uname stand-in first in
@@ -28,6 +29,8 @@ set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
+# shellcheck source=lib.sh
+. "$here/lib.sh"
 host_zorvik=$(realpath "$1")
 release_zorvik=$(realpath "$2")
 protocol64=$(realpath "$3")
@@ -41,8 +44,12 @@ ok() { echo "ok $1"; passed=$((passed + 1)); }
 not_ok() { echo "not ok $1: $2"; failed=$((failed + 1)); }
 finish() {
   echo "kernel-tier: $passed passed, $failed failed"
-  [ "$failed" = 0 ] && [ "$passed" -gt 0 ]
-  exit $?
+  if [ "$failed" = 0 ] && [ "$passed" -gt 0 ]; then
+    exit 0
+  fi
+  [ -n "${started:-}" ] && keep_logs "$work" serial.log qemu.log plan makedrv/stdout.txt makedrv/stderr.txt \
+    gendrv/stdout.txt gendrv/stderr.txt gendrv/make.txt
+  exit 1
 }
 
 # --- prerequisites ---------------------------------------------------------
@@ -61,6 +68,7 @@ echo "kernel-tier: kernel $release"
 
 rm -rf "$work"
 mkdir -p "$work/bin"
+started=1
 # uname stand-in: "uname -r" reports the guest kernel's release; everything
 # else goes to the real uname.
 real_uname=$(command -v uname)
@@ -145,7 +153,7 @@ if ! "$here/mkinitramfs.sh" "$work/initrd.gz" "$top/tests/kernel/init.sh" "${fil
   finish
 fi
 start=$(date +%s)
-"$here/run-vm.sh" "$kernel" "$work/initrd.gz" "$work/serial.log" "$work/qemu.log" 300
+"$here/run-vm.sh" "$kernel" "$work/initrd.gz" "$work/serial.log" "$work/qemu.log"
 status=$?
 echo "kernel-tier: guest ran $(( $(date +%s) - start )) s, qemu status $status"
 

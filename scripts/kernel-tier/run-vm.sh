@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # Boots a kernel with an initramfs under qemu-system-x86_64 with software
 # emulation (TCG), serial console only, and waits for the guest to power off.
-#   run-vm.sh [--uefi CODE VARS] KERNEL INITRD SERIAL_LOG QEMU_LOG [TIMEOUT_SECONDS]
+#   run-vm.sh [--uefi CODE VARS] KERNEL INITRD SERIAL_LOG QEMU_LOG [TOTAL_SECONDS [SILENCE_SECONDS]]
 # KTIER_APPEND, when set, is added to the kernel command line.
 # SERIAL_LOG receives the console; QEMU_LOG the APM port trace (the writes to
 # the SMI command port 0xB2 and the status port 0xB3) and QEMU's interrupt
-# log, which records the registers at every SMI. Exit status: qemu's, or 124
-# when the timeout ended it.
+# log, which records the registers at every SMI. The guest is given up when
+# its console stays silent for SILENCE_SECONDS (default 60) or the run takes
+# TOTAL_SECONDS (default 300), both as on the reference machine and scaled
+# with this machine's pace (lib.sh). Exit status: qemu's, or 124 when the
+# guest was given up.
 #
 # --uefi boots the q35 machine with UEFI firmware instead: CODE is the
 # firmware image (read-only), VARS the variable store it writes (give each
 # run its own copy; the same file again is a reboot with the variables kept).
 # QEMU_LOG then gets QEMU's own messages only.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=lib.sh
+. "$here/lib.sh"
 uefi=()
 if [ "${1:-}" = --uefi ]; then
   uefi=(-drive "if=pflash,format=raw,unit=0,readonly=on,file=$2"
@@ -23,7 +29,8 @@ kernel=$1
 initrd=$2
 serial=$3
 qlog=$4
-limit=${5:-300}
+total=${5:-300}
+silence=${6:-60}
 
 # The pc machine (i440FX/PIIX4) with SeaBIOS; SMM is on under TCG.
 machine=(-machine pc,accel=tcg -icount shift=auto)
@@ -33,11 +40,18 @@ if [ "${#uefi[@]}" -gt 0 ]; then
   machine=(-machine q35,accel=tcg "${uefi[@]}")
   trace=()
 fi
-timeout --kill-after=10 "$limit" qemu-system-x86_64 \
+: > "$serial"
+qemu-system-x86_64 \
   "${machine[@]}" -cpu qemu64 -smp 1 -m 512 \
   -nographic -monitor none -serial "file:$serial" \
   -nic none -no-reboot \
   -kernel "$kernel" -initrd "$initrd" \
   -append "console=ttyS0 panic=-1 loglevel=7 nokaslr${KTIER_APPEND:+ $KTIER_APPEND}" \
   "${trace[@]}" -D "$qlog" \
-  < /dev/null
+  < /dev/null &
+qemu=$!
+trap 'kill -KILL $qemu 2> /dev/null' EXIT
+status=0
+wait_for_guest "$qemu" "$serial" "$silence" "$total" || status=$?
+trap - EXIT
+exit "$status"
