@@ -6,6 +6,9 @@
 # CTest's summary.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+# Most tests wait on fwemu, a guest or a child process rather than compute:
+# twice as many at once as there are cores keeps the cores busy.
+jobs=$(($(nproc) * 2))
 "$top/scripts/install-deps.sh" --tests
 # Real-kernel tier: Debian's kernel image (cached, not installed), its headers, qemu-system-x86.
 "$top/scripts/kernel-tier/install.sh"
@@ -13,7 +16,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 echo "== Unit tests and in-process scenarios under ASan/UBSan =="
 cmake -S "$top" -B "$top/build-san" -DZORVIK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$top/build-san" -j "$(nproc)"
-(cd "$top/build-san" && ctest --output-on-failure -j "$(nproc)")
+(cd "$top/build-san" && ctest --output-on-failure -j "$jobs")
 
 echo "== Fuzzers: seed corpora replayed, 20 s of fuzzing each =="
 "$top/scripts/fuzz.sh" 20
@@ -21,4 +24,4 @@ echo "== Fuzzers: seed corpora replayed, 20 s of fuzzing each =="
 echo "== Build and full test suite =="
 "$top/scripts/build.sh"
 cd "$top/build"
-ctest --output-on-failure -j "$(nproc)"
+ctest --output-on-failure -j "$jobs"
