@@ -48,7 +48,7 @@ finish() {
     exit 0
   fi
   [ -n "${started:-}" ] && keep_logs "$work" serial.log qemu.log plan makedrv/stdout.txt makedrv/stderr.txt \
-    gendrv/stdout.txt gendrv/stderr.txt gendrv/make.txt
+    gendrv/stdout.txt gendrv/stderr.txt gendrv/make.txt lockdown/serial.log lockdown/qemu.log
   exit 1
 }
 

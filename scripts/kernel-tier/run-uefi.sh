@@ -11,10 +11,13 @@
 # Needs what scripts/kernel-tier/install.sh installs. Prints the guest's
 # runs and result lines ("ok NAME" / "not ok NAME: why") and ends with
 # "kernel-uefi: N passed, M failed"; exit status 0 when nothing failed.
+# A failed run's logs are kept in WORKDIR.failed/<date-time>/ (lib.sh).
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
+# shellcheck source=lib.sh
+. "$here/lib.sh"
 tessvin=$(realpath "$1")
 varcheck=$(realpath "$2")
 work=$(realpath -m "$3")
@@ -27,8 +30,11 @@ ok() { echo "ok $1"; passed=$((passed + 1)); }
 not_ok() { echo "not ok $1: $2"; failed=$((failed + 1)); }
 finish() {
   echo "kernel-uefi: $passed passed, $failed failed"
-  [ "$failed" = 0 ] && [ "$passed" -gt 0 ]
-  exit $?
+  if [ "$failed" = 0 ] && [ "$passed" -gt 0 ]; then
+    exit 0
+  fi
+  [ -n "${started:-}" ] && keep_logs "$work" serial-first.log qemu-first.log serial-reboot.log qemu-reboot.log
+  exit 1
 }
 
 release=$(cat "$cache/release" 2>/dev/null)
@@ -48,6 +54,7 @@ echo "kernel-uefi: kernel $release"
 
 rm -rf "$work"
 mkdir -p "$work"
+started=1
 # The firmware's variable store of this run, shared by both boots.
 cp "$ovmf/OVMF_VARS_4M.fd" "$work/vars.fd"
 
