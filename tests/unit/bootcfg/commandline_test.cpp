@@ -229,10 +229,22 @@ TEST_F(CommandLine, EveryRegisteredCommandPassesTheGateInItsModes)
         {MODULE_ID_USAGE_FOOT, TAKES_NO_WORDS, {}},
     };
 
-    ALLOC_PHY_MEM_FUNC saved = AllocPhyMemImpl;
-    AllocPhyMemImpl = HeapSmiBuffer;
-    ASSERT_EQ(InitializeModules(), 0);
-    AllocPhyMemImpl = saved;
+    // Registration allocates the shared buffer twice; here both times this
+    // one, and the suite's own buffer is put back afterwards.
+    static unsigned char registrationBuffer[SMI_BUFFER_SIZE];
+    ALLOC_PHY_MEM_FUNC savedAlloc = AllocPhyMemImpl;
+    unsigned char* savedBuffer = gpIntrBuf;
+    uint32_t savedPhys = gIntrBufPhyAddr;
+    AllocPhyMemImpl = [](unsigned int, unsigned int* phys, unsigned char** virt) {
+        *virt = registrationBuffer;
+        *phys = FAKE_PHYS;
+        return true;
+    };
+    int registration = InitializeModules();
+    AllocPhyMemImpl = savedAlloc;
+    gpIntrBuf = savedBuffer;
+    gIntrBufPhyAddr = savedPhys;
+    ASSERT_EQ(registration, 0);
     std::vector<ENUM_MODULE_ID> registered, listed;
     for (unsigned int i = 0; i < QueueItemList.size(); i++)
         registered.push_back(QueueItemList[i]->ModuleId);
