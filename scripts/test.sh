@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: first the
 # unit tests and the in-process scenarios under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the fuzzers over their corpora (and 20 s
-# of fuzzing each), then the whole suite on the normal build, ending with
-# CTest's summary.
+# UndefinedBehaviorSanitizer, then the normal build and the fuzzers' (each
+# fuzzer over its seed corpus), then the whole suite with 20 s of fuzzing per
+# fuzzer beside it, ending with CTest's summary and the fuzzers' lines.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 # Most tests wait on fwemu, a guest or a child process rather than compute:
@@ -18,10 +18,23 @@ cmake -S "$top" -B "$top/build-san" -DZORVIK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debu
 cmake --build "$top/build-san" -j "$(nproc)"
 (cd "$top/build-san" && ctest --output-on-failure -j "$jobs")
 
-echo "== Fuzzers: seed corpora replayed, 20 s of fuzzing each =="
-"$top/scripts/fuzz.sh" 20
-
-echo "== Build and full test suite =="
+echo "== Build; the fuzzers' build and their seed corpora replayed =="
 "$top/scripts/build.sh"
-cd "$top/build"
-ctest --output-on-failure -j "$jobs"
+"$top/scripts/fuzz.sh" 0
+
+# 20 s of fuzzing per fuzzer runs beside the full suite, whose tests leave
+# the cores half idle; the fuzzers' lines follow the suite's summary.
+echo "== Full test suite, the fuzzers beside it =="
+fuzz_log="$top/build/fuzz.log"
+"$top/scripts/fuzz.sh" 20 > "$fuzz_log" 2>&1 &
+fuzz=$!
+trap 'kill $fuzz 2> /dev/null' EXIT
+suite=0
+(cd "$top/build" && ctest --output-on-failure -j "$jobs") || suite=$?
+fuzzers=0
+wait "$fuzz" || fuzzers=$?
+trap - EXIT
+
+echo "== Fuzzers: seed corpora replayed, 20 s of fuzzing each =="
+cat "$fuzz_log"
+[ "$suite" = 0 ] && [ "$fuzzers" = 0 ]
