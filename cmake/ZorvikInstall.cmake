@@ -59,3 +59,5 @@ install(FILES ${platforms} DESTINATION ${CMAKE_INSTALL_DATADIR}/zorvik/platforms
 install(FILES emulator/README.md
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zorvik-fwemu COMPONENT fwemu)
 zorvik_install_package_docs(zorvik-fwemu fwemu)
+install(FILES packaging/zorvik-fwemu.lintian-overrides RENAME zorvik-fwemu
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT fwemu)
