@@ -29,9 +29,9 @@ namespace {
 const size_t kAttributesSize = 4;
 
 // Reads the attributes and data of an existing variable from fd into rec.
-int ReadVariable(int fd, const struct stat *st, EFI_VARIABLE_RECORD *rec) {
-    if ((uint64_t)st->st_size > kAttributesSize &&
-        CheckDataSize((uint64_t)st->st_size - kAttributesSize) != 0)
+int ReadVariable(int fd, const struct stat* st, EFI_VARIABLE_RECORD* rec)
+{
+    if ((uint64_t)st->st_size > kAttributesSize && CheckDataSize((uint64_t)st->st_size - kAttributesSize) != 0)
         return -22;
     // One byte more than a variable that fits, to see one that grew since
     // the stat.
@@ -40,22 +40,23 @@ int ReadVariable(int fd, const struct stat *st, EFI_VARIABLE_RECORD *rec) {
     while (total < sizeof(buf)) {
         ssize_t n = read(fd, buf + total, sizeof(buf) - total);
         if (n < 0) {
-            if (errno == EINTR) continue;
-            vartool_error(LIBVARTOOL_TAG, "Failed to read file: %s\n", strerror(errno));
+            if (errno == EINTR)
+                continue;
+            VartoolError(LIBVARTOOL_TAG, "Failed to read file: %s\n", strerror(errno));
             return -5;
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         total += (size_t)n;
     }
     if (total < kAttributesSize) {
-        vartool_error(LIBVARTOOL_TAG,
-                      "EFI variable size is inconsistent with internal definition\n");
+        VartoolError(LIBVARTOOL_TAG, "EFI variable size is inconsistent with internal definition\n");
         return -5;
     }
     uint64_t dataSize = total - kAttributesSize;
-    if (CheckDataSize(dataSize) != 0) return -22;
-    rec->Attributes = (uint32_t)buf[0] | (uint32_t)buf[1] << 8 | (uint32_t)buf[2] << 16 |
-                      (uint32_t)buf[3] << 24;
+    if (CheckDataSize(dataSize) != 0)
+        return -22;
+    rec->Attributes = (uint32_t)buf[0] | (uint32_t)buf[1] << 8 | (uint32_t)buf[2] << 16 | (uint32_t)buf[3] << 24;
     rec->DataSize = dataSize;
     memcpy(rec->Data, buf + kAttributesSize, (size_t)dataSize);
     return 0;
@@ -65,8 +66,10 @@ int ReadVariable(int fd, const struct stat *st, EFI_VARIABLE_RECORD *rec) {
 // *flags holding the flags to put back; false when the flag was not set or
 // the file system keeps no such flags (the open or write then shows what the
 // file allows).
-bool LiftImmutable(int fd, int *flags) {
-    if (ioctl(fd, FS_IOC_GETFLAGS, flags) != 0 || (*flags & FS_IMMUTABLE_FL) == 0) return false;
+bool LiftImmutable(int fd, int* flags)
+{
+    if (ioctl(fd, FS_IOC_GETFLAGS, flags) != 0 || (*flags & FS_IMMUTABLE_FL) == 0)
+        return false;
     int lifted = *flags & ~FS_IMMUTABLE_FL;
     return ioctl(fd, FS_IOC_SETFLAGS, &lifted) == 0;
 }
@@ -75,21 +78,22 @@ bool LiftImmutable(int fd, int *flags) {
 // readFd is the file opened for reading, or -1 when no file exists yet (it
 // is then created). `created`: no variable existed before; a failed write
 // then removes the zero-length file that would stay behind.
-int WriteVariable(const VARTOOL_REQUEST *request, const char *path, const EFI_VARIABLE_RECORD *rec,
-                  int readFd, bool created) {
+int WriteVariable(const VARTOOL_REQUEST* request, const char* path, const EFI_VARIABLE_RECORD* rec, int readFd,
+                  bool created)
+{
     uint8_t buf[kAttributesSize + EFIVAR_DATA_MAX];
     size_t size = kAttributesSize + (size_t)rec->DataSize;
-    for (size_t i = 0; i < kAttributesSize; i++) buf[i] = (uint8_t)(rec->Attributes >> (8 * i));
+    for (size_t i = 0; i < kAttributesSize; i++)
+        buf[i] = (uint8_t)(rec->Attributes >> (8 * i));
     memcpy(buf + kAttributesSize, rec->Data, (size_t)rec->DataSize);
 
     int flags = 0;
     int flagFd = readFd;
     bool lifted = readFd >= 0 && LiftImmutable(readFd, &flags);
-    int fd = readFd >= 0 ? open(path, O_WRONLY | O_CLOEXEC)
-                         : open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    int fd = readFd >= 0 ? open(path, O_WRONLY | O_CLOEXEC) : open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     int result;
     if (fd < 0) {
-        vartool_error(LIBVARTOOL_TAG, "Failed to open file: %s\n", strerror(errno));
+        VartoolError(LIBVARTOOL_TAG, "Failed to open file: %s\n", strerror(errno));
         result = -5;
     } else {
         errno = 0;
@@ -100,39 +104,44 @@ int WriteVariable(const VARTOOL_REQUEST *request, const char *path, const EFI_VA
                 flagFd = fd;
                 lifted = LiftImmutable(fd, &flags);
             }
-            if (unlink(path) == 0) lifted = false;
+            if (unlink(path) == 0)
+                lifted = false;
         }
     }
-    if (lifted) ioctl(flagFd, FS_IOC_SETFLAGS, &flags);
-    if (fd >= 0) close(fd);
+    if (lifted)
+        ioctl(flagFd, FS_IOC_SETFLAGS, &flags);
+    if (fd >= 0)
+        close(fd);
     return result;
 }
 
-int EfivarfsAccess(const VARTOOL_REQUEST *request, EFI_VARIABLE_RECORD **record) {
-    char *path = NULL;
+int EfivarfsAccess(const VARTOOL_REQUEST* request, EFI_VARIABLE_RECORD** record)
+{
+    char* path = NULL;
     if (asprintf(&path, EFIVARFS_DIR "/%s-%s", request->name, request->guid_text) < 0) {
-        vartool_error(LIBVARTOOL_TAG, "Failed to build EFI variable path\n");
+        VartoolError(LIBVARTOOL_TAG, "Failed to build EFI variable path\n");
         return -12;
     }
 
     struct stat st;
     bool fileExists = stat(path, &st) == 0;
     int statError = fileExists ? 0 : errno;
-    if (fileExists && st.st_size == 0) statError = ENOENT;
+    if (fileExists && st.st_size == 0)
+        statError = ENOENT;
 
-    EFI_VARIABLE_RECORD *rec = NULL;
+    EFI_VARIABLE_RECORD* rec = NULL;
     int fd = -1;
     int result = 0;
     if (statError != 0 && (statError != ENOENT || request->value == NULL)) {
-        vartool_error(LIBVARTOOL_TAG, "Failed to stat file: %s\n", strerror(statError));
+        VartoolError(LIBVARTOOL_TAG, "Failed to stat file: %s\n", strerror(statError));
         result = -14;
     } else if ((rec = NewRecord(request)) == NULL) {
-        vartool_error(LIBVARTOOL_TAG, "Failed to allocate buffer: %s\n", strerror(ENOMEM));
+        VartoolError(LIBVARTOOL_TAG, "Failed to allocate buffer: %s\n", strerror(ENOMEM));
         result = -12;
     } else if (fileExists) {
         fd = open(path, O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
-            vartool_error(LIBVARTOOL_TAG, "Failed to open file: %s\n", strerror(errno));
+            VartoolError(LIBVARTOOL_TAG, "Failed to open file: %s\n", strerror(errno));
             result = -5;
         } else if (statError == 0) {
             result = ReadVariable(fd, &st, rec);
@@ -143,10 +152,12 @@ int EfivarfsAccess(const VARTOOL_REQUEST *request, EFI_VARIABLE_RECORD **record)
         // A new variable's record has DataSize 0 and attributes 7; it is
         // checked before a file is created, so a refused value leaves none.
         result = SetRecordValue(request, rec);
-        if (result == 0) result = WriteVariable(request, path, rec, fd, statError != 0);
+        if (result == 0)
+            result = WriteVariable(request, path, rec, fd, statError != 0);
     }
 
-    if (fd >= 0) close(fd);
+    if (fd >= 0)
+        close(fd);
     free(path);
     if (result != 0) {
         free(rec);
@@ -156,6 +167,6 @@ int EfivarfsAccess(const VARTOOL_REQUEST *request, EFI_VARIABLE_RECORD **record)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 const EFIVAR_BACKEND g_EfivarfsBackend = {"efivarfs", EfivarfsAccess};

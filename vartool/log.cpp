@@ -16,50 +16,54 @@
 
 namespace {
 
-void WriteLog(bool error, const char *tag, const char *text) {
+void WriteLog(bool error, const char* tag, const char* text)
+{
 #ifdef __ANDROID__
-  __android_log_print(error ? ANDROID_LOG_ERROR : ANDROID_LOG_INFO, tag, "%s", text);
+    __android_log_print(error ? ANDROID_LOG_ERROR : ANDROID_LOG_INFO, tag, "%s", text);
 #else
-  // A system log record is one line: the message's final line end is dropped.
-  int len = (int)strlen(text);
-  if (len > 0 && text[len - 1] == '\n') len--;
-  openlog(tag, 0, LOG_USER);
-  syslog(error ? LOG_ERR : LOG_INFO, "%.*s", len, text);
-  closelog();
+    // A system log record is one line: the message's final line end is dropped.
+    int len = (int)strlen(text);
+    if (len > 0 && text[len - 1] == '\n')
+        len--;
+    openlog(tag, 0, LOG_USER);
+    syslog(error ? LOG_ERR : LOG_INFO, "%.*s", len, text);
+    closelog();
 #endif
 }
 
-}  // namespace
+} // namespace
 
-void vartool_error(const char *tag, const char *fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  char *text = NULL;
-  va_list copy;
-  va_copy(copy, ap);
-  if (vasprintf(&text, fmt, ap) < 0) {
-    // Out of memory: standard error still gets the message.
-    text = NULL;
-    vfprintf(stderr, fmt, copy);
-  } else {
-    fputs(text, stderr);
-  }
-  fflush(stderr);
-  va_end(copy);
-  va_end(ap);
-  if (text != NULL) {
-    WriteLog(true, tag, text);
-    free(text);
-  }
+void VartoolError(const char* tag, const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    char* text = NULL;
+    va_list copy;
+    va_copy(copy, ap);
+    if (vasprintf(&text, fmt, ap) < 0) {
+        // Out of memory: standard error still gets the message.
+        text = NULL;
+        vfprintf(stderr, fmt, copy);
+    } else {
+        fputs(text, stderr);
+    }
+    fflush(stderr);
+    va_end(copy);
+    va_end(ap);
+    if (text != NULL) {
+        WriteLog(true, tag, text);
+        free(text);
+    }
 }
 
-void vartool_info(const char *fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  char *text = NULL;
-  if (vasprintf(&text, fmt, ap) >= 0) {
-    WriteLog(false, LIBVARTOOL_TAG, text);
-    free(text);
-  }
-  va_end(ap);
+void VartoolInfo(const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    char* text = NULL;
+    if (vasprintf(&text, fmt, ap) >= 0) {
+        WriteLog(false, LIBVARTOOL_TAG, text);
+        free(text);
+    }
+    va_end(ap);
 }

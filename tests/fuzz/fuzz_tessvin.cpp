@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case 1: {
         unsigned char* value = nullptr;
         uint32_t length = 0;
-        if (build_value(type, text.c_str(), (selector & 16) != 0, &value, &length) == 0) {
+        if (BuildValue(type, text.c_str(), (selector & 16) != 0, &value, &length) == 0) {
             if (value == nullptr)
                 std::abort();
             volatile unsigned char sink = length > 0 ? value[length - 1] : 0;

@@ -1,4 +1,4 @@
-// build_value: the bytes and size written for each type, the -k byte count,
+// BuildValue: the bytes and size written for each type, the -k byte count,
 // the strtoul edge cases and the messages of refused values.
 #include <gtest/gtest.h>
 
@@ -37,7 +37,7 @@ TEST_P(BuildValueTest, Converts) {
   unsigned char *value = reinterpret_cast<unsigned char *>(1);
   uint32_t size = 77;
   testing::internal::CaptureStderr();
-  int rc = build_value(c.type, c.text.c_str(), c.keep_size, &value, &size);
+  int rc = BuildValue(c.type, c.text.c_str(), c.keep_size, &value, &size);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(rc, c.rc);
   EXPECT_EQ(err, c.err);
@@ -127,7 +127,7 @@ TEST(BuildValueLongString, SizeCountsTerminator) {
   std::string text(5000, 'x');
   unsigned char *value = nullptr;
   uint32_t size = 0;
-  ASSERT_EQ(build_value("string", text.c_str(), false, &value, &size), 0);
+  ASSERT_EQ(BuildValue("string", text.c_str(), false, &value, &size), 0);
   EXPECT_EQ(size, 5001u);
   EXPECT_EQ(value[5000], 0);
   free(value);
