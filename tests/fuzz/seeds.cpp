@@ -172,8 +172,9 @@ int main(int argc, char** argv)
     twice.insert(twice.end(), block.begin(), block.end());
     Write(out / "trailer", "two-blocks", twice);
 
-    // tessvin: selector byte (bits 0-1: 0 GUID, 1 value, 2 or 3 record;
-    // bits 2-3: the type; bit 4: -k), then the text or the record.
+    // tessvin: selector byte (bits 0-1: 0 GUID, 1 value, 2 record, 3 record
+    // and value; bits 2-3: the type; bit 4: -k), then the text, the record,
+    // or the record and the value's text.
     auto text = [](uint8_t selector, const std::string& s) {
         std::vector<uint8_t> b = {selector};
         b.insert(b.end(), s.begin(), s.end());
@@ -190,5 +191,13 @@ int main(int argc, char** argv)
     record[1 + 1040] = 4; // DataSize
     std::memcpy(record.data() + 1 + 1048, "abc", 4);
     Write(out / "tessvin", "record", record);
+    std::vector<uint8_t> keep = record;
+    keep[0] = 3 | 16; // int, -k
+    keep.insert(keep.end(), {'0', 'x', '1', '2'});
+    Write(out / "tessvin", "record-value-keep", keep);
+    std::vector<uint8_t> resize = record;
+    resize[0] = 3 | 2 << 2; // string
+    resize.insert(resize.end(), {'h', 'e', 'l', 'l', 'o'});
+    Write(out / "tessvin", "record-value", resize);
     return 0;
 }
