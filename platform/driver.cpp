@@ -33,7 +33,7 @@ static char DrvNode[DRV_TEXT_SIZE];
 // Files and commands
 // ---------------------------------------------------------------------------
 
-static bool FileExists(const char* path)
+bool FileExists(const char* path)
 {
     struct stat st;
     return stat(path, &st) == 0;

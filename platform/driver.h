@@ -35,6 +35,8 @@ extern int generatedrv;              // 1 while "/gendrv" is being served
 extern char gendir[DRV_TEXT_SIZE];   // output directory of the package
 
 // Serves "/makedrv" and "/gendrv": true when the request was served.
+// True when something exists at path (a file, directory or device).
+bool FileExists(const char* path);
 bool BuildQorflDrv(QX3_ARGV_LIST& args);
 // Copies a kept module or builds one, loads it and opens its device node into
 // Fd: 0 on success, else 16.

@@ -7,7 +7,6 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
 #include "platformlnx.h"
 
@@ -101,11 +100,6 @@ void KVT_ReadLockdownMode(char* mode, unsigned int size)
         return;
     memcpy(mode, open + 1, (size_t)(close - open - 1));
     mode[close - open - 1] = '\0';
-}
-
-static bool FileExists(const char* path)
-{
-    return access(path, F_OK) == 0;
 }
 
 static bool OnSearchPath(const char* name)
