@@ -9,6 +9,10 @@
 #                                emulator's, 124 when the guest was given up
 #   keep_logs WORKDIR FILE...    keeps a failed run's logs where the next run
 #                                does not remove them
+#   missing_for_guest RELEASE KERNEL
+#                                what every guest needs and this machine
+#                                lacks, as words to report (empty when all
+#                                is there)
 
 # The reference: this piece of single-threaded work (the emulated guest runs
 # on one thread too) takes 150 ms on an unloaded machine of the kind the
@@ -88,4 +92,14 @@ keep_logs() {
   done
   ls -1d "$work.failed"/*/ 2> /dev/null | sort | head -n -5 | xargs -r rm -rf
   echo "kernel-tier: logs of this run kept in $kept"
+}
+
+# What every guest needs: the cached kernel image of RELEASE, qemu and a
+# static busybox for its initramfs.
+missing_for_guest() {
+  local release=$1 kernel=$2 missing=
+  [ -n "$release" ] && [ -s "$kernel" ] || missing=" the cached kernel image"
+  command -v qemu-system-x86_64 > /dev/null || missing="$missing qemu-system-x86"
+  file -L /bin/busybox 2>/dev/null | grep -q 'statically linked' || missing="$missing busybox-static"
+  echo "$missing"
 }

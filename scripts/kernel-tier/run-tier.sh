@@ -55,11 +55,8 @@ finish() {
 # --- prerequisites ---------------------------------------------------------
 release=$(cat "$cache/release" 2>/dev/null)
 kernel=$cache/$release/vmlinuz
-missing=
-[ -n "$release" ] && [ -s "$kernel" ] || missing="the cached kernel image"
+missing=$(missing_for_guest "$release" "$kernel")
 [ -f "/lib/modules/$release/build/Makefile" ] || missing="$missing the headers of '$release'"
-command -v qemu-system-x86_64 > /dev/null || missing="$missing qemu-system-x86"
-file -L /bin/busybox 2>/dev/null | grep -q 'statically linked' || missing="$missing busybox-static"
 if [ -n "$missing" ]; then
   not_ok prerequisites "missing:$missing (run scripts/kernel-tier/install.sh as root)"
   finish

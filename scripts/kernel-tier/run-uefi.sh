@@ -40,12 +40,9 @@ finish() {
 release=$(cat "$cache/release" 2>/dev/null)
 kernel=$cache/$release/vmlinuz
 module=$cache/$release/efivarfs.ko
-missing=
-[ -n "$release" ] && [ -s "$kernel" ] || missing="the cached kernel image"
+missing=$(missing_for_guest "$release" "$kernel")
 [ -s "$module" ] || missing="$missing the cached efivarfs.ko"
 [ -s "$ovmf/OVMF_CODE_4M.fd" ] && [ -s "$ovmf/OVMF_VARS_4M.fd" ] || missing="$missing ovmf"
-command -v qemu-system-x86_64 > /dev/null || missing="$missing qemu-system-x86"
-file -L /bin/busybox 2>/dev/null | grep -q 'statically linked' || missing="$missing busybox-static"
 if [ -n "$missing" ]; then
   not_ok prerequisites "missing:$missing (run scripts/kernel-tier/install.sh as root)"
   finish
