@@ -299,8 +299,8 @@ static void ReadDescription(const unsigned char* window, unsigned int offset, ch
 // Asks the firmware for the legacy boot devices (3/2 for the count, 3/3 for
 // the priority list, the IPL table and the skip list in the shared buffer)
 // and builds their names. An answer that does not fit the buffer's places,
-// names a device that does not exist or names one twice ends with 216 before anything else is
-// sent, so the firmware's order is left alone.
+// names a device that does not exist or names one twice ends with 216
+// before anything else is sent, so the firmware's order is left alone.
 int ReadBbsDevices(BBS_DEVICE_TABLE* table)
 {
     table->Count = 0;

@@ -30,8 +30,8 @@ set(CPACK_DEBIAN_ZORVIK_PACKAGE_ARCHITECTURE i386)
 set(CPACK_DEBIAN_ZORVIK_PACKAGE_SUGGESTS "gcc, make")
 set(CPACK_COMPONENT_ZORVIK_DESCRIPTION "read and change the firmware boot configuration
 ZORVIK reads and changes the boot configuration of the machine it runs on
-through the firmware's SMI calling interface: the legacy (BIOS Boot
-Specification) boot order, the UEFI boot options, the boot mode (legacy or
+through the firmware's SMI calling interface: the legacy (BBS) boot
+order, the UEFI boot options, the boot mode (legacy or
 UEFI) and UEFI secure boot.
 .
 It is a static 32-bit x86 program for Linux and Android, run as root. Where

@@ -30,8 +30,7 @@ bool g_OnBoardRomIsVeltoV = false;
 // The port of the flash-interface SMIs: the FADT's, else the one of the first
 // "$ASF" structure of the BIOS area (whose data area then receives the
 // shared buffer's address before the SMIs) unless it names port 0, else the
-// default port. The
-// BIOS-area window stays mapped for that data area.
+// default port. The BIOS-area window stays mapped for that data area.
 uint16_t GetSystemSmiPort()
 {
     if (QX3_GetAcpiSmiPort(&gSmiPort) == 0)

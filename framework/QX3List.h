@@ -1,6 +1,7 @@
 // QX3List: the framework's one container, a doubly linked list of pointers
 // with both sentinel nodes embedded in the list object and position-based
-// access, which keeps a cursor so that walking the indices is linear. Every list of the program is a global object that never moves.
+// access, which keeps a cursor so that walking the indices is linear. Every
+// list of the program is a global object that never moves.
 #ifndef QX3LIST_H
 #define QX3LIST_H
 
