@@ -33,6 +33,9 @@ const EFIVAR_BACKEND* SelectBackend(void);
 // Refuses a DataSize beyond the data area with "Variable size (N bytes) is
 // larger than the data area (1024 bytes)": -22, else 0.
 int CheckDataSize(uint64_t dataSize);
+// Reads from fd until `size` bytes are in buf or the file ends; *total is
+// the count read. A read error writes "Failed to read file" and gives -5.
+int ReadToEnd(int fd, unsigned char* buf, size_t size, size_t* total);
 // A zero-filled record for a variable that does not exist yet: the request's
 // name and GUID, attributes EFIVAR_NEW_ATTRIBUTES. Null when out of memory.
 EFI_VARIABLE_RECORD* NewRecord(const VARTOOL_REQUEST* request);

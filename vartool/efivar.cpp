@@ -33,6 +33,24 @@ int parse_guid(const char* text, EFI_GUID* guid)
     return -22;
 }
 
+int ReadToEnd(int fd, unsigned char* buf, size_t size, size_t* total)
+{
+    *total = 0;
+    while (*total < size) {
+        ssize_t n = read(fd, buf + *total, size - *total);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            VartoolError(LIBVARTOOL_TAG, "Failed to read file: %s\n", strerror(errno));
+            return -5;
+        }
+        if (n == 0)
+            break;
+        *total += (size_t)n;
+    }
+    return 0;
+}
+
 int CheckDataSize(uint64_t dataSize)
 {
     // A DataSize beyond the data area marks a variable that does not fit the

@@ -37,18 +37,8 @@ int ReadVariable(int fd, const struct stat* st, EFI_VARIABLE_RECORD* rec)
     // the stat.
     uint8_t buf[kAttributesSize + EFIVAR_DATA_MAX + 1];
     size_t total = 0;
-    while (total < sizeof(buf)) {
-        ssize_t n = read(fd, buf + total, sizeof(buf) - total);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            VartoolError(LIBVARTOOL_TAG, "Failed to read file: %s\n", strerror(errno));
-            return -5;
-        }
-        if (n == 0)
-            break;
-        total += (size_t)n;
-    }
+    if (ReadToEnd(fd, buf, sizeof(buf), &total) != 0)
+        return -5;
     if (total < kAttributesSize) {
         VartoolError(LIBVARTOOL_TAG, "EFI variable size is inconsistent with internal definition\n");
         return -5;

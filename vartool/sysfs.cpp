@@ -40,18 +40,8 @@ int ReadRecord(const char* path, const struct stat* st, EFI_VARIABLE_RECORD** ou
         return -5;
     }
     size_t total = 0;
-    while (total < block) {
-        ssize_t n = read(*fd, buf + total, block - total);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            VartoolError(LIBVARTOOL_TAG, "Failed to read file: %s\n", strerror(errno));
-            return -5;
-        }
-        if (n == 0)
-            break;
-        total += (size_t)n;
-    }
+    if (ReadToEnd(*fd, buf, block, &total) != 0)
+        return -5;
     if (total != sizeof(EFI_VARIABLE_RECORD)) {
         VartoolError(LIBVARTOOL_TAG, "EFI variable size is inconsistent with internal definition\n");
         return -5;
