@@ -58,7 +58,7 @@ int CheckDataSize(uint64_t dataSize)
     // it or keeping its size would run past the data bytes.
     if (dataSize > EFIVAR_DATA_MAX) {
         VartoolError(LIBVARTOOL_TAG, "Variable size (%llu bytes) is larger than the data area (%d bytes)\n",
-                      (unsigned long long)dataSize, EFIVAR_DATA_MAX);
+                     (unsigned long long)dataSize, EFIVAR_DATA_MAX);
         return -22;
     }
     return 0;
@@ -86,7 +86,7 @@ int SetRecordValue(const VARTOOL_REQUEST* request, EFI_VARIABLE_RECORD* rec)
     if (request->keep_size) {
         if (rec->DataSize < request->size) {
             VartoolError(LIBVARTOOL_TAG, "New value is larger than original size (%lu > %llu) and keep_size=1\n",
-                          (unsigned long)request->size, (unsigned long long)rec->DataSize);
+                         (unsigned long)request->size, (unsigned long long)rec->DataSize);
             VartoolError(LIBVARTOOL_TAG, "Failed to set value\n");
             return -22;
         }
@@ -111,7 +111,7 @@ int CheckWrite(const VARTOOL_REQUEST* request, ssize_t written, size_t expected)
     }
     if ((size_t)written != expected) {
         VartoolError(LIBVARTOOL_TAG, "Wrote only 0x%x/0x%x bytes: %s\n", (unsigned)written, (unsigned)expected,
-                      strerror(errno));
+                     strerror(errno));
         VartoolError(LIBVARTOOL_TAG, "Failed to set variable %s-%s\n", request->name, request->guid_text);
         return -52;
     }
@@ -139,8 +139,8 @@ int print_value(const EFI_VARIABLE_RECORD* record, const char* type)
     if (strcmp(type, "int") == 0) {
         if (record->DataSize > 8) {
             VartoolError(LIBVARTOOL_TAG,
-                          "Variable size (%llu bytes) is larger than long long integer size (%d bytes)\n",
-                          (unsigned long long)record->DataSize, 8);
+                         "Variable size (%llu bytes) is larger than long long integer size (%d bytes)\n",
+                         (unsigned long long)record->DataSize, 8);
             return -22;
         }
         // The first 8 data bytes, little-endian, as they stand in the record.
