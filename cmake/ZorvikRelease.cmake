@@ -8,7 +8,7 @@
 #                                   in the build tree, finished after linking
 #
 # ZORVIK_LIBC chooses the C library the executables are linked with: "musl"
-# (Debian's musl; the i386 one is fetched by scripts/install-deps.sh into
+# (Debian's musl; the i386 one is fetched by scripts/fetch-musl-i386.sh into
 # ZORVIK_MUSL_I386_ROOT, by default $ZORVIK_MUSL_I386_ROOT or
 # /var/cache/zorvik-musl-i386) or "glibc". The unit tests link zorvik_core built
 # against the system's C library either way.
@@ -67,8 +67,9 @@ function(zorvik_musl_paths arch out_include out_lib)
     set(lib /usr/lib/x86_64-linux-musl)
   endif()
   if(NOT EXISTS ${lib}/libc.a OR NOT EXISTS ${include}/stdio.h)
-    message(FATAL_ERROR "No ${arch} musl under ${lib} and ${include}: run scripts/install-deps.sh, "
-      "or configure with -DZORVIK_LIBC=glibc")
+    message(FATAL_ERROR "No ${arch} musl under ${lib} and ${include}: run scripts/install-deps.sh "
+      "(x86-64) or scripts/fetch-musl-i386.sh (i386), or configure with -DZORVIK_I386=OFF or "
+      "-DZORVIK_LIBC=glibc")
   endif()
   set(${out_include} ${include} PARENT_SCOPE)
   set(${out_lib} ${lib} PARENT_SCOPE)

@@ -1,7 +1,24 @@
 #!/usr/bin/env bash
-# Configures and builds the project into build/ (host and release ZORVIK,
-# tessvin, fwemu and the tests). Extra arguments go to cmake --build.
+# Configures and builds the project into build/. Extra arguments go to
+# cmake --build.
+#   build.sh [ARGS...]          everything: host and release ZORVIK, tessvin,
+#                               fwemu and the tests; fetches the release's
+#                               i386 musl first when it is missing
+#   build.sh --demo [ARGS...]   a build/ not yet configured is configured
+#                               without the release build and the tests (what
+#                               the demo runs needs neither); one already
+#                               configured keeps its configuration
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+if [ "${1:-}" = "--demo" ]; then
+  shift
+  if [ ! -f "$top/build/CMakeCache.txt" ]; then
+    cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DZORVIK_I386=OFF -DZORVIK_TESTS=OFF >/dev/null
+  fi
+else
+  "$top/scripts/fetch-musl-i386.sh"
+  cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DZORVIK_I386=ON -DZORVIK_TESTS=ON >/dev/null
+fi
 cmake --build "$top/build" -j "$(nproc)" "$@"

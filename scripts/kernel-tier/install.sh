@@ -15,11 +15,13 @@
 #                      uncompressed (the guest's busybox insmod reads plain
 #                      modules only)
 # A second run with everything in place only reads the package lists.
-# Needs root (apt-get), like scripts/install-deps.sh.
+# Needs root (apt-get), like scripts/install-deps.sh. A package index that
+# can't be read is reported and skipped (scripts/apt-lib.sh).
 set -euo pipefail
+apt_who=kernel-tier
+. "$(dirname "$0")/../apt-lib.sh"
 
 cache=${ZORVIK_KTIER_CACHE:-/var/cache/zorvik-kernel-tier}
-export DEBIAN_FRONTEND=noninteractive
 
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -37,7 +39,7 @@ candidate() {
 updated=0
 update_lists() {
   if [ "$updated" = 0 ]; then
-    apt-get update -qq
+    apt_update
     updated=1
   fi
 }
@@ -76,7 +78,7 @@ fi
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "kernel-tier: installing ${missing[*]}"
   update_lists
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt_install -- "${missing[@]}"
 fi
 
 # The kernel image: downloaded and unpacked into the cache, not installed.
@@ -90,7 +92,7 @@ if [ ! -s "$dir/vmlinuz" ] || [ ! -s "$dir/efivarfs.ko" ] || [ "$(cat "$dir/vers
   work=$cache/$release.fetch
   rm -rf "$work"
   mkdir -p "$work/deb" "$work/root"
-  (cd "$work/deb" && apt-get download -qq -o APT::Sandbox::User=root "$image_pkg=$version")
+  (cd "$work/deb" && apt_download -- "$image_pkg=$version")
   # Only the kernel, its configuration and the one module the UEFI guest
   # loads are needed; Debian ships the module plain or xz-compressed.
   dpkg-deb --fsys-tarfile "$work"/deb/*.deb |
