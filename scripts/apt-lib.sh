@@ -33,16 +33,16 @@ apt_update() {
   local log status=0
   log=$(mktemp)
   apt-get -qq "$@" update > /dev/null 2> "$log" || status=$?
-  if [ "$status" != 0 ]; then
-    # "E: Failed to fetch <uri>  <reason>" names an index; other errors (an
-    # unsigned or unreachable repository) name their source themselves.
-    sed -n -E -e 's/^[EW]: Failed to fetch ([^ ]+) +(.*)$/\1 (\2)/p' \
-      -e '/^[EW]: (Some index files|Failed to fetch)/d' -e 's/^E: (.*)$/\1/p' "$log" |
-      while IFS= read -r line; do
-        echo "$apt_who: warning: package index not read, going on without it: $line" >&2
-      done
-    grep -q -E '^[EW]: ' "$log" ||
-      echo "$apt_who: warning: apt-get update ended with status $status, going on with the indexes as they are" >&2
+  # "Failed to fetch <uri>  <reason>" names an index (an error for a file
+  # that doesn't match its release file, a warning for a source that can't
+  # be reached); other errors (an unsigned repository) name their source.
+  sed -n -E -e 's/^[EW]: Failed to fetch ([^ ]+) +(.*)$/\1 (\2)/p' \
+    -e '/^[EW]: (Some index files|Failed to fetch)/d' -e 's/^E: (.*)$/\1/p' "$log" |
+    while IFS= read -r line; do
+      echo "$apt_who: warning: package index not read, going on without it: $line" >&2
+    done
+  if [ "$status" != 0 ] && ! grep -q -E '^E: ' "$log"; then
+    echo "$apt_who: warning: apt-get update ended with status $status, going on with the indexes as they are" >&2
   fi
   rm -f "$log"
   return 0

@@ -13,8 +13,12 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 if [ "${1:-}" = "--demo" ]; then
   shift
   if [ ! -f "$top/build/CMakeCache.txt" ]; then
+    # Quiet unless it fails: the demo needs none of what it might miss
+    # (e.g. scdoc for the man pages).
+    log=$(mktemp)
     cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DZORVIK_I386=OFF -DZORVIK_TESTS=OFF >/dev/null
+      -DZORVIK_I386=OFF -DZORVIK_TESTS=OFF > "$log" 2>&1 || { cat "$log" >&2; rm -f "$log"; exit 1; }
+    rm -f "$log"
   fi
 else
   "$top/scripts/fetch-musl-i386.sh"
