@@ -57,20 +57,27 @@ TEST(GetBootOrder, DevicesByPriority)
     }
 }
 
-// The description strings are read through one window at the first
-// device's segment; the other devices' segments are not looked at.
-TEST(GetBootOrder, StringsReadAtTheFirstDevicesSegment)
+// Each description string is read at its own segment and offset, as an
+// option ROM that keeps its name in its own segment has it, and never past
+// the window over its segment.
+TEST(BootOrder, StringsReadAtEachDevicesSegment)
 {
     json p = BootPlatform("legacy");
     p["boot"]["bbs"] = {
         {"devices", {{{"name", "First"}, {"segment", "0xC000"}, {"offset", "0x0010"}},
                      {{"name", "Second"}, {"segment", "0xC000"}, {"offset", "0xFF00"}},
-                     {{"name", "Elsewhere"}, {"segment", "0xD000"}, {"offset", "0x0020"}}}},
-        {"priority", {2, 1, 0}}};
-    // What lies at 0xC000:0x0020 is the zero-filled memory: "Unknown".
+                     {{"name", "Elsewhere"}, {"segment", "0xD000"}, {"offset", "0x0020"}},
+                     {{"name", "PXE ROM"}, {"segment", "0xC800"}, {"offset", "0x0000"}},
+                     {{"name", "Edge"}, {"segment", "0xC100"}, {"offset", "0xFFFD"}}}},
+        {"priority", {2, 1, 4, 0, 3}}};
     BootRun r = RunBoot(p, {"/gbo"});
-    EXPECT_EQ(r.out, std::string(BANNER) + " Unknown\n Second\n First\n");
+    EXPECT_EQ(r.out, std::string(BANNER) + " Elsewhere\n Second\n Ed\n First\n PXE ROM\n");
     EXPECT_EQ(r.status, 0);
+
+    r = RunBoot(p, {"/SFBO", "PXE ROM"});
+    EXPECT_EQ(r.out, std::string(BANNER) + "BIOS Boot Setting success\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.boot["bbs"]["priority"], json({3, 2, 1, 4, 0}));
 }
 
 TEST(SetFirstBootOrder, PriorityListSentAndKept)
