@@ -21,7 +21,8 @@ static int ParsingCommandFunction(QX3_ARGV_LIST& args, QX3_QUEUE_ITEM* self)
 }
 
 // Requests: the mode encoding (99/24), then the boot-mode setting (0/0 with
-// 0x8007). A value of neither encoding leaves the line open.
+// 0x8007). A value of neither encoding is an unreadable mode, as the gate
+// takes it: nothing is printed and the command ends with 224.
 static int ExecutionActionFunction(QX3_QUEUE_LIST& /*modules*/)
 {
     BOOT_MODE_VALUES mode;
@@ -30,11 +31,12 @@ static int ExecutionActionFunction(QX3_QUEUE_LIST& /*modules*/)
     if (result != 0)
         return result;
 
-    WriteOut(" Current Boot Mode : ");
     if (current == mode.Legacy)
-        WriteOut("LEGACY\n");
+        WriteOut(" Current Boot Mode : LEGACY\n");
     else if (current == mode.Uefi)
-        WriteOut("UEFI\n");
+        WriteOut(" Current Boot Mode : UEFI\n");
+    else
+        return QX3_ERR_GET_MODE;
     return 0;
 }
 

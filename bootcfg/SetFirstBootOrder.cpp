@@ -44,9 +44,9 @@ static int ExecutionActionFunction(QX3_QUEUE_LIST& /*modules*/)
     if (result != 0)
         return result;
 
-    // With no device there is nothing to choose and an empty list is sent.
+    // No name matches (also when there is no device at all): nothing is sent.
     int chosen = FindBbsDevice(&BootDevices, InputDevice);
-    if (chosen < 0 && BootDevices.Count > 0)
+    if (chosen < 0)
         return QX3_ERR_SET_PRIORITY;
     MakeFirstInPriorityList(gpIntrBuf + SMI_PAYLOAD_OFFSET, BootDevices.Count, (uint8_t)chosen);
 

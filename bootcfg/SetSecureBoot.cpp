@@ -56,7 +56,8 @@ static int ParsingCommandFunction(QX3_ARGV_LIST& args, QX3_QUEUE_ITEM* self)
 }
 
 // Requests: the gate, then 1/0 with 0x8009 and the new state, or 0/0 with
-// 0x8009 to read it.
+// 0x8009 to read it. A state read back that is neither on (1) nor off (0)
+// ends with 224 and prints nothing.
 static int ExecutionActionFunction(QX3_QUEUE_LIST& /*modules*/)
 {
     int result = AskBootMode();
@@ -85,6 +86,8 @@ static int ExecutionActionFunction(QX3_QUEUE_LIST& /*modules*/)
         WriteOut(" Current Secure Boot : ON\n");
     else if (pCmdBuf->Output[1] == 0)
         WriteOut(" Current Secure Boot : OFF\n");
+    else
+        return QX3_ERR_GET_MODE;
     return 0;
 }
 

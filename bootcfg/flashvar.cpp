@@ -331,16 +331,30 @@ int ReadBbsDevices(BBS_DEVICE_TABLE* table)
     if (count == 0)
         return 0;
 
-    // All description strings are read through one window, opened at the
-    // segment of the first entry.
+    // Each description string is read at its own real-mode address, through
+    // a window over its segment. Most firmwares keep every string in one
+    // segment, the first entry's, whose window serves all of them; an option
+    // ROM may keep its name in its own segment, which gets a window of its
+    // own for that one read. A window that cannot be mapped ends with 216.
     BIOS_IPL_ENTRY entry;
     memcpy(&entry, gpIntrBuf + BBS_IPL_TABLE_OFFSET, sizeof(entry));
-    unsigned char* window = MapPhyMem((uint32_t)entry.DescStringSegment * 16, BBS_DESCRIPTION_WINDOW);
+    const uint16_t firstSegment = entry.DescStringSegment;
+    unsigned char* window = MapPhyMem((uint32_t)firstSegment * 16, BBS_DESCRIPTION_WINDOW);
     if (window == nullptr)
         return QX3_ERR_GET_BBS_IPL_TABLE;
     for (unsigned int k = 0; k < count; k++) {
         memcpy(&entry, gpIntrBuf + BBS_IPL_TABLE_OFFSET + sizeof(BIOS_IPL_ENTRY) * k, sizeof(entry));
-        ReadDescription(window, entry.DescStringOffset, table->Name[k]);
+        if (entry.DescStringSegment == firstSegment) {
+            ReadDescription(window, entry.DescStringOffset, table->Name[k]);
+            continue;
+        }
+        unsigned char* own = MapPhyMem((uint32_t)entry.DescStringSegment * 16, BBS_DESCRIPTION_WINDOW);
+        if (own == nullptr) {
+            UnMapPhyMem(window, BBS_DESCRIPTION_WINDOW);
+            return QX3_ERR_GET_BBS_IPL_TABLE;
+        }
+        ReadDescription(own, entry.DescStringOffset, table->Name[k]);
+        UnMapPhyMem(own, BBS_DESCRIPTION_WINDOW);
     }
     UnMapPhyMem(window, BBS_DESCRIPTION_WINDOW);
 

@@ -143,9 +143,10 @@ int print_value(const EFI_VARIABLE_RECORD* record, const char* type)
                          (unsigned long long)record->DataSize, 8);
             return -22;
         }
-        // The first 8 data bytes, little-endian, as they stand in the record.
+        // The DataSize data bytes, little-endian; bytes a record may carry
+        // behind them are no part of the value.
         unsigned long long n = 0;
-        for (int i = 0; i < 8; i++)
+        for (uint64_t i = 0; i < record->DataSize; i++)
             n |= (unsigned long long)record->Data[i] << (8 * i);
         printf("%llu\n", n);
         VartoolInfo("%llu\n", n);

@@ -57,20 +57,27 @@ TEST(GetBootOrder, DevicesByPriority)
     }
 }
 
-// The description strings are read through one window at the first
-// device's segment; the other devices' segments are not looked at.
-TEST(GetBootOrder, StringsReadAtTheFirstDevicesSegment)
+// Each description string is read at its own segment and offset, as an
+// option ROM that keeps its name in its own segment has it, and never past
+// the window over its segment.
+TEST(BootOrder, StringsReadAtEachDevicesSegment)
 {
     json p = BootPlatform("legacy");
     p["boot"]["bbs"] = {
         {"devices", {{{"name", "First"}, {"segment", "0xC000"}, {"offset", "0x0010"}},
                      {{"name", "Second"}, {"segment", "0xC000"}, {"offset", "0xFF00"}},
-                     {{"name", "Elsewhere"}, {"segment", "0xD000"}, {"offset", "0x0020"}}}},
-        {"priority", {2, 1, 0}}};
-    // What lies at 0xC000:0x0020 is the zero-filled memory: "Unknown".
+                     {{"name", "Elsewhere"}, {"segment", "0xD000"}, {"offset", "0x0020"}},
+                     {{"name", "PXE ROM"}, {"segment", "0xC800"}, {"offset", "0x0000"}},
+                     {{"name", "Edge"}, {"segment", "0xC100"}, {"offset", "0xFFFD"}}}},
+        {"priority", {2, 1, 4, 0, 3}}};
     BootRun r = RunBoot(p, {"/gbo"});
-    EXPECT_EQ(r.out, std::string(BANNER) + " Unknown\n Second\n First\n");
+    EXPECT_EQ(r.out, std::string(BANNER) + " Elsewhere\n Second\n Ed\n First\n PXE ROM\n");
     EXPECT_EQ(r.status, 0);
+
+    r = RunBoot(p, {"/SFBO", "PXE ROM"});
+    EXPECT_EQ(r.out, std::string(BANNER) + "BIOS Boot Setting success\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.boot["bbs"]["priority"], json({3, 2, 1, 4, 0}));
 }
 
 TEST(SetFirstBootOrder, PriorityListSentAndKept)
@@ -96,7 +103,6 @@ TEST(SetFirstBootOrder, PriorityListSentAndKept)
         {"a 44-character name", {"Floppy", "UEFI: SanDisk Cruzer Blade 1.27, Partition 1"}, {0, 1},
          "UEFI: SanDisk Cruzer Blade 1.27, Partition 1", {1, 0}},
         {"a word past 127 characters keeps its first 127", {"A", name150}, {0, 1}, name150 + " and more", {1, 0}},
-        {"no devices: an empty list", {}, {}, "anything", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -116,13 +122,24 @@ TEST(SetFirstBootOrder, PriorityListSentAndKept)
 
 TEST(SetFirstBootOrder, NoMatchingNameSendsNothing)
 {
-    for (const char* word : {"sata hdd", "SATA", "Floppy", ""}) {
-        SCOPED_TRACE(word);
-        BootRun r = RunBoot(Legacy({"SATA HDD", "USB HDD"}, {1, 0}, {0, 0}), {"-sfbo", word});
+    struct Case {
+        std::vector<std::string> names;
+        std::vector<int> priority;
+        const char* word;
+    } cases[] = {
+        {{"SATA HDD", "USB HDD"}, {1, 0}, "sata hdd"},
+        {{"SATA HDD", "USB HDD"}, {1, 0}, "SATA"},
+        {{"SATA HDD", "USB HDD"}, {1, 0}, "Floppy"},
+        {{"SATA HDD", "USB HDD"}, {1, 0}, ""},
+        {{}, {}, "anything"}, // no device, so no name to match
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.names.size()) + " devices, word " + c.word);
+        BootRun r = RunBoot(Legacy(c.names, c.priority, std::vector<int>(c.names.size(), 0)), {"-sfbo", c.word});
         EXPECT_EQ(r.out, BANNER + ErrorLine(218));
         EXPECT_EQ(r.status, 218);
         EXPECT_TRUE(r.Last(3, 5).is_null());
-        EXPECT_EQ(r.boot["bbs"]["priority"], json({1, 0}));
+        EXPECT_EQ(r.boot["bbs"]["priority"], json(c.priority));
     }
 }
 

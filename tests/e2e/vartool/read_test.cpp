@@ -81,8 +81,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "18446744073709551615\n", ""},
         ReadCase{"int_little_endian", Var(4, {0x78, 0x56, 0x34, 0x12}), "int", 0, "305419896\n", ""},
         ReadCase{"int_size_0", Var(0, {}), "int", 0, "0\n", ""},
-        // The first 8 data bytes are printed as they stand, past DataSize too.
-        ReadCase{"int_bytes_after_size", Var(1, {2, 1}), "int", 0, "258\n", ""},
+        // Only the DataSize data bytes make the number; bytes left behind
+        // them in the record are not part of it.
+        ReadCase{"int_bytes_after_size", Var(2, {1, 2, 3}), "int", 0, "513\n", ""},
+        ReadCase{"int_size_0_bytes_after", Var(0, {5}), "int", 0, "0\n", ""},
         ReadCase{"int_size_9", Var(9, {1}), "int", 234, "",
                  "Variable size (9 bytes) is larger than long long integer size (8 bytes)\n"},
         ReadCase{"string_terminated", Var(4, Bytes(std::string("abc\0", 4))), "string", 0, "abc\n",
