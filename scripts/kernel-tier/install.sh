@@ -76,7 +76,7 @@ fi
 
 # Packages installed normally.
 missing=()
-for p in qemu-system-x86 busybox-static ovmf dkms sbsigntool; do
+for p in qemu-system-x86 busybox-static ovmf dkms sbsigntool systemd-boot-efi; do
   installed "$p" || missing+=("$p")
 done
 if ! installed "$headers_pkg" || [ "$(dpkg-query -W -f='${Version}' "$headers_pkg")" != "$version" ]; then
