@@ -6,8 +6,8 @@
 #     linux-headers-amd64 and installed normally;
 #   - qemu-system-x86 (without recommends), busybox-static and ovmf (the
 #     UEFI firmware of the tier's UEFI guests), and for the Secure Boot
-#     guest dkms (without recommends, so no headers or kernel of its own)
-#     and sbsigntool;
+#     guest dkms (without recommends, so no headers or kernel of its own),
+#     sbsigntool and systemd-boot-efi (the stub of its one-file boot image);
 #   - the kernel's style checker: scripts/checkpatch.pl and its data files
 #     taken from the linux-source package of the same kernel series, which
 #     is downloaded, read and dropped again.

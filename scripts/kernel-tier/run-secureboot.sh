@@ -2,7 +2,7 @@
 # The real-kernel tier's Secure Boot guest: the SMI module (modules/zorvik_smi)
 # under a real Secure Boot and a real lockdown.
 #
-#   run-secureboot.sh SMI_TEST64 SMI_TEST32 WORKDIR
+#   run-secureboot.sh SMI_TEST64 SMI_TEST32 WORKDIR [ZORVIK_I386 ZORVIK_X86_64 FWEMU]
 #
 # 1. Style: the kernel's checkpatch.pl --no-tree finds no error in the
 #    module's sources.
@@ -31,6 +31,14 @@
 #    raised, with EAX the code, EBX 0 for the memory-hole query or else the
 #    module's buffer, ECX 0.
 #
+# ZORVIK through the module (the blocks marked ">>> ZORVIK through the
+# module" here and in the guest): with the two ZORVIK builds and fwemu given
+# and ZORVIK having the route through /dev/zorvik_smi, fwemu first runs the
+# x86-64 build on a platform like QEMU's firmware (no memory hole, no "$ASF",
+# none of the vendor's requests served) with the kernel in lockdown and the
+# module loaded (and once with its load refused); the guest runs both builds
+# and compares stdout, status and SMI count with those runs.
+#
 # Prints one "ok NAME" / "not ok NAME: why" line per check and ends with
 # "kernel-secureboot: N passed, M failed"; exit status 0 when nothing failed.
 # A failed run's logs are kept in WORKDIR.failed/<date-time>/ (lib.sh).
@@ -43,6 +51,11 @@ top=$(cd "$here/../.." && pwd)
 smi_test64=$(realpath "$1")
 smi_test32=$(realpath "$2")
 work=$(realpath -m "$3")
+zorvik_builds=()
+if [ "$#" -ge 6 ]; then
+  zorvik_builds=(i386="$(realpath "$4")" x86-64="$(realpath "$5")")
+  fwemu=$(realpath "$6")
+fi
 cache=${ZORVIK_KTIER_CACHE:-/var/cache/zorvik-kernel-tier}
 ovmf=/usr/share/OVMF
 testkey=/usr/share/ovmf/PkKek-1-snakeoil
@@ -151,7 +164,54 @@ fi
 files=(ktier/efivarfs.ko="$cache/$release/efivarfs.ko"
        ktier/smi_test64="$smi_test64" ktier/smi_test32="$smi_test32"
        ktier/unsigned/zorvik_smi.ko="$work/unsigned/zorvik_smi.ko"
-       "lib/modules/$release/updates/dkms/zorvik_smi.ko=$signed")
+       ktier/signed/zorvik_smi.ko="$signed")
+
+# >>> ZORVIK through the module: fwemu's runs, the guest's expectations.
+if [ "${#zorvik_builds[@]}" -gt 0 ] && grep -q -a /dev/zorvik_smi "${zorvik_builds[0]#*=}"; then
+  z=$work/zorvik
+  mkdir -p "$z/expect"
+  printf '%s\n' /GetBootOrder /GetMode /GSB > "$z/commands"
+  for state in loaded unsigned; do
+    cat > "$work/platform-$state.json" <<PLATFORM
+{
+  "description": "QEMU's firmware as the Secure Boot guest has it (no memory hole, no ASF structure, none of the vendor's requests served); the kernel in lockdown, the SMI module $state",
+  "memory_hole": null,
+  "asf": [],
+  "flash": {"open_status": null, "info": null, "fps": null, "bpt": null},
+  "dore": {"present": false},
+  "boot": null,
+  "lockdown": "integrity",
+  "kernel": {"smi_module": "$state"}
+}
+PLATFORM
+    while read -r command; do
+      [ "$state" = unsigned ] && [ "$command" != /GetBootOrder ] && continue
+      e=$z/expect/$state-${command#/}
+      "$fwemu" --platform "$work/platform-$state.json" --trace "$e.trace" -- "${zorvik_builds[1]#*=}" "$command" \
+        > "$e.out" 2> "$e.err"
+      status=$?
+      echo "$status" > "$e.status"
+      if [ "$status" = 125 ]; then
+        fwemu_failed="ZORVIK $command, module $state: $(head -3 "$e.err")"
+        break 2
+      fi
+      grep '"event":"port_write"' "$e.trace" | grep -c '"smi":true' > "$e.smis"
+      echo "  fwemu: ZORVIK $command, module $state: status $status, $(cat "$e.smis") SMIs"
+    done < "$z/commands"
+  done
+  if [ -n "${fwemu_failed:-}" ]; then
+    not_ok fwemu/expectations "fwemu could not run $fwemu_failed"
+  else
+    rm -f "$z"/expect/*.trace "$z"/expect/*.err
+    for pair in "${zorvik_builds[@]}"; do
+      cp "${pair#*=}" "$z/${pair%%=*}"
+    done
+    files+=(ktier/zorvik="$z")
+  fi
+elif [ "${#zorvik_builds[@]}" -gt 0 ]; then
+  echo "  ZORVIK through the module: pending (this ZORVIK has no route through /dev/zorvik_smi)"
+fi
+# <<< ZORVIK through the module
 if ! "$here/mkinitramfs.sh" "$work/initrd.gz" "$top/tests/kernel/secureboot-init.sh" "${files[@]}"; then
   not_ok initramfs "could not be built"
   finish

@@ -8,7 +8,8 @@
 #     loads by its modprobe name from where DKMS installs it;
 #   - smi_test (64- and 32-bit) against the module: every refusal, iopl and
 #     /dev/mem refused, the SMIs ZORVIK uses, the count of SMIs;
-#   - ZORVIK through the module, when /ktier/zorvik is there.
+#   - ZORVIK through the module, when the host put ZORVIK into /ktier/zorvik
+#     (the blocks marked ">>> ZORVIK through the module").
 # Prints "ok NAME" / "not ok NAME: why" lines with indented detail lines,
 # ends with "sbtier: N passed, M failed" and powers the machine off.
 
@@ -53,6 +54,64 @@ insmod /ktier/unsigned/zorvik_smi.ko > /tmp/insmod.txt 2>&1
 echo "  unsigned module: $(cat /tmp/insmod.txt)"
 expect module/unsigned-refused '! loaded && grep -q "Key was rejected by service" /tmp/insmod.txt' \
   "insmod of the unsigned module: $(cat /tmp/insmod.txt)"
+
+# >>> ZORVIK through the module: switched on when the host put ZORVIK builds
+# and fwemu's answers for the same runs into /ktier/zorvik:
+#   BUILD                     each ZORVIK build (e.g. i386, x86-64)
+#   commands                  one command a line (e.g. /GetBootOrder)
+#   expect/STATE-NAME.out     fwemu's standard output for the command NAME
+#   expect/STATE-NAME.status  its exit status
+#   expect/STATE-NAME.smis    the SMIs in its trace
+# STATE is "unsigned" (the module's load is refused; /GetBootOrder only) or
+# "loaded".
+Z=/ktier/zorvik
+mods=/lib/modules/$(uname -r)/updates/dkms
+count() { cat /sys/class/misc/zorvik_smi/smi_count 2>/dev/null || echo 0; }
+
+# zorvik_run BUILD COMMAND: runs the build in a directory of its own; sets
+# status and smis, leaves the output in /tmp/zorvik.out and .err and the
+# names left in the directory in $left.
+zorvik_run() {
+  rm -rf /tmp/run
+  mkdir /tmp/run
+  cp "$Z/$1" /tmp/run/ZORVIK
+  before=$(count)
+  (cd /tmp/run && ./ZORVIK "$2" > /tmp/zorvik.out 2> /tmp/zorvik.err)
+  status=$?
+  smis=$(($(count) - before))
+  left=$(ls -A /tmp/run | tr '\n' ' ')
+  echo "  \$ ZORVIK $2 ($1): exit status $status, $smis SMIs through the module"
+  sed 's/^/  > /' /tmp/zorvik.out
+  sed 's/^/  ! /' /tmp/zorvik.err
+}
+
+# zorvik_judge NAME STATE COMMAND: the last run against fwemu's.
+zorvik_judge() {
+  e=$Z/expect/$2-$(echo "$3" | tr -d /)
+  expect "$1/stdout" 'cmp -s /tmp/zorvik.out $e.out' "standard output differs from fwemu's: $(cat $e.out | tr '\n' '|')"
+  expect "$1/status" '[ "$status" = "$(cat $e.status)" ]' "status $status, fwemu's $(cat $e.status)"
+  expect "$1/files" '[ "$left" = "ZORVIK " ]' "left in the directory: $left"
+}
+
+if [ -f $Z/commands ]; then
+  # The unsigned module where modprobe finds it: its load is refused, and
+  # ZORVIK ends as without any way to the firmware, naming the signature.
+  mkdir -p $mods
+  cp /ktier/unsigned/zorvik_smi.ko $mods/
+  depmod
+  for build in $(ls $Z | grep -v -x -e commands -e expect); do
+    zorvik_run "$build" /GetBootOrder
+    zorvik_judge "zorvik-$build/unsigned" unsigned /GetBootOrder
+    expect "zorvik-$build/unsigned/names-signature" 'grep -q -i "^ZORVIK: .*signature" /tmp/zorvik.err' \
+      "standard error does not name the rejected signature"
+    expect "zorvik-$build/unsigned/not-loaded" '! loaded' "a module is loaded"
+  done
+fi
+# <<< ZORVIK through the module
+
+# The module as DKMS installs it, loaded by its modprobe name.
+mkdir -p /lib/modules/$(uname -r)/updates/dkms
+cp /ktier/signed/zorvik_smi.ko /lib/modules/$(uname -r)/updates/dkms/
 dmesg -c > /dev/null
 depmod
 if modprobe zorvik_smi 2> /tmp/modprobe.txt && loaded; then
@@ -86,7 +145,29 @@ count=$(cat /sys/class/misc/zorvik_smi/smi_count)
 echo "sbtier: module SMI count $count"
 expect count/all '[ "$count" = "$total" ]' "the module counted $count SMIs, the programs raised $total"
 
-# --- ZORVIK through the module -----------------------------------------------
-# (runs when the host put the ZORVIK builds into /ktier/zorvik)
+# >>> ZORVIK through the module (see above): every command with every build,
+# with the module loaded; stdout, status and the module's count of SMIs as
+# fwemu gives them, nothing left behind, the NMI watchdog given back.
+if [ -f $Z/commands ]; then
+  wd=/proc/sys/kernel/nmi_watchdog
+  for build in $(ls $Z | grep -v -x -e commands -e expect); do
+    while read -r command; do
+      n=zorvik-$build/$(echo "$command" | tr -d /)
+      wd_on=no
+      if echo 1 2>/dev/null > $wd && [ "$(cat $wd)" = 1 ]; then wd_on=yes; fi
+      zorvik_run "$build" "$command"
+      zorvik_judge "$n" loaded "$command"
+      e=$Z/expect/loaded-$(echo "$command" | tr -d /)
+      expect "$n/smis" '[ "$smis" = "$(cat $e.smis)" ]' "the module raised $smis SMIs, fwemu's trace shows $(cat $e.smis)"
+      if [ $wd_on = yes ]; then
+        expect "$n/nmi-watchdog" '[ "$(cat $wd)" = 1 ]' "nmi_watchdog reads $(cat $wd) after the run"
+      else
+        echo "  nmi_watchdog: this kernel does not take 1 (it reads $(cat $wd 2>/dev/null || echo nothing))"
+      fi
+    done < $Z/commands
+  done
+  echo "sbtier: module SMI count after ZORVIK $(count)"
+fi
+# <<< ZORVIK through the module
 
 finish
