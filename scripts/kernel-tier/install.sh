@@ -120,7 +120,9 @@ if [ ! -s "$dir/vmlinuz" ] || [ ! -s "$dir/efivarfs.ko" ] || [ "$(cat "$dir/vers
   echo "$version" > "$dir/version"
 fi
 # The style checker of the kernel series (e.g. linux-source-6.1): only the
-# script and the two data files it reads are kept.
+# script and the two data files it reads are kept. Only the Secure Boot
+# guest needs it, so a package that can't be had is a warning here (that
+# guest then names what is missing).
 series=$(echo "$release" | cut -d. -f1,2)
 checker=$cache/checkpatch
 if [ ! -s "$checker/checkpatch.pl" ] || [ "$(cat "$checker/series" 2>/dev/null)" != "$series" ]; then
@@ -129,15 +131,18 @@ if [ ! -s "$checker/checkpatch.pl" ] || [ "$(cat "$checker/series" 2>/dev/null)"
   work=$cache/checkpatch.fetch
   rm -rf "$work"
   mkdir -p "$work/deb" "$work/root"
-  (cd "$work/deb" && apt_download -- "linux-source-$series")
-  dpkg-deb --fsys-tarfile "$work"/deb/*.deb |
-    tar -x -O "./usr/src/linux-source-$series.tar.xz" |
-    tar -x -J -C "$work/root" --strip-components=2 --wildcards \
-      '*/scripts/checkpatch.pl' '*/scripts/spelling.txt' '*/scripts/const_structs.checkpatch'
-  rm -rf "$checker"
-  mkdir -p "$checker"
-  mv "$work/root/checkpatch.pl" "$work/root/spelling.txt" "$work/root/const_structs.checkpatch" "$checker/"
-  echo "$series" > "$checker/series"
+  if (cd "$work/deb" && apt_download -- "linux-source-$series") &&
+     dpkg-deb --fsys-tarfile "$work"/deb/*.deb |
+       tar -x -O "./usr/src/linux-source-$series.tar.xz" |
+       tar -x -J -C "$work/root" --strip-components=2 --wildcards \
+         '*/scripts/checkpatch.pl' '*/scripts/spelling.txt' '*/scripts/const_structs.checkpatch'; then
+    rm -rf "$checker"
+    mkdir -p "$checker"
+    mv "$work/root/checkpatch.pl" "$work/root/spelling.txt" "$work/root/const_structs.checkpatch" "$checker/"
+    echo "$series" > "$checker/series"
+  else
+    echo "kernel-tier: warning: no style checker from linux-source-$series; going on without it" >&2
+  fi
   rm -rf "$work"
 fi
 
