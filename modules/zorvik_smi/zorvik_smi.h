@@ -10,8 +10,8 @@
  *    number of SMIs raised since the module was loaded. ZORVIK refuses a
  *    module whose abi_version is below its own.
  *  - ZORVIK_SMI_IOC_RAISE: raises one SMI by writing @code to @port. Ports:
- *    the FADT's SMI command port, the port of the "$ASF" structure of the
- *    BIOS area, 0xB2. Codes: 0x7F (memory-hole query: EBX 0 at the write,
+ *    the FADT's SMI command port, the ports of the first and of the last
+ *    "$ASF" structure of the BIOS area (ZORVIK's two lookups), 0xB2. Codes: 0x7F (memory-hole query: EBX 0 at the write,
  *    EBX after it handed back in @ebx) and 0x20, 0x24, 0x25, 0x26, 0x0D
  *    (EBX set by the module to the shared buffer: the firmware's memory hole
  *    once a 0x7F query reported one, else the module's own buffer). @ebx is
@@ -22,9 +22,12 @@
  *    an address inside the shared buffer: the firmware writes its answers
  *    there. Anything else is refused with EINVAL.
  *  - ZORVIK_SMI_IOC_SET_MAILBOX: writes the shared buffer's physical address
- *    into the data area of the "$ASF" structure (ENOENT without one).
+ *    into the data area of the first "$ASF" structure (ENOENT when it names
+ *    port 0 or its data area is not inside the BIOS area, or there is none).
  *  - mmap: the file offset is the physical address of the window, page
- *    aligned. Read-only: the area below 1 MiB and the ACPI tables. Writable:
+ *    aligned. Read-only: the area below 1 MiB and, above it, firmware memory
+ *    as the kernel's memory map types it (ACPI tables, ACPI NVS, reserved;
+ *    no part of a page RAM): the ACPI tables lie there. Writable:
  *    the module's buffer and the memory hole (both map the module's copy of
  *    them, which it copies to the firmware's buffer before each SMI and back
  *    after it). Everything else (RAM, device memory) is refused with EPERM;
