@@ -17,11 +17,15 @@ function(zorvik_install_man page component)
   endif()
 endfunction()
 
-# The Debian package's documents: copyright and changelog, in
-# share/doc/<package>.
+# The Debian package's documents: copyright (packaging/copyright, or the
+# file given third) and changelog, in share/doc/<package>.
 function(zorvik_install_package_docs package component)
   set(docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package})
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
+  set(copyright ${PROJECT_SOURCE_DIR}/packaging/copyright)
+  if(ARGC GREATER 2)
+    set(copyright ${ARGV2})
+  endif()
+  install(FILES ${copyright} RENAME copyright
     DESTINATION ${docdir} COMPONENT ${component})
   if(GZIP)
     set(changelog ${PROJECT_BINARY_DIR}/packaging/${package}/changelog)
@@ -77,7 +81,7 @@ install(FILES
   DESTINATION src/${ZORVIK_DKMS_NAME}-${PROJECT_VERSION} COMPONENT dkms)
 install(FILES modules/zorvik_smi/README.md
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zorvik-dkms COMPONENT dkms)
-zorvik_install_package_docs(zorvik-dkms dkms)
+zorvik_install_package_docs(zorvik-dkms dkms ${PROJECT_SOURCE_DIR}/packaging/zorvik-dkms.copyright)
 foreach(script postinst prerm)
   configure_file(packaging/zorvik-dkms.${script}.in ${PROJECT_BINARY_DIR}/packaging/zorvik-dkms/${script} @ONLY)
 endforeach()
