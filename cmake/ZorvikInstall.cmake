@@ -5,7 +5,8 @@
 #   tessvin  tessvin in sbin, tessvin(8), completion
 #   fwemu    fwemu in bin, fwemu(1), the example platforms in
 #            share/zorvik/platforms, its README in share/doc
-# `cmake --install build --prefix P` installs all three.
+#   dkms     the SMI module's sources in src/zorvik-smi-<version>, for DKMS
+# `cmake --install build --prefix P` installs all four.
 
 # Installs a man page of a component, when the pages are built.
 function(zorvik_install_man page component)
@@ -16,11 +17,15 @@ function(zorvik_install_man page component)
   endif()
 endfunction()
 
-# The Debian package's documents: copyright and changelog, in
-# share/doc/<package>.
+# The Debian package's documents: copyright (packaging/copyright, or the
+# file given third) and changelog, in share/doc/<package>.
 function(zorvik_install_package_docs package component)
   set(docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package})
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
+  set(copyright ${PROJECT_SOURCE_DIR}/packaging/copyright)
+  if(ARGC GREATER 2)
+    set(copyright ${ARGV2})
+  endif()
+  install(FILES ${copyright} RENAME copyright
     DESTINATION ${docdir} COMPONENT ${component})
   if(GZIP)
     set(changelog ${PROJECT_BINARY_DIR}/packaging/${package}/changelog)
@@ -61,3 +66,22 @@ install(FILES emulator/README.md
 zorvik_install_package_docs(zorvik-fwemu fwemu)
 install(FILES packaging/zorvik-fwemu.lintian-overrides RENAME zorvik-fwemu
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT fwemu)
+
+# zorvik-dkms: the SMI module's sources where DKMS looks for them, and the
+# maintainer scripts that hand them to DKMS. dkms.conf names the version;
+# it must be the project's.
+set(ZORVIK_DKMS_NAME zorvik-smi)
+file(STRINGS modules/zorvik_smi/dkms.conf dkms_version REGEX "^PACKAGE_VERSION=")
+if(NOT dkms_version STREQUAL "PACKAGE_VERSION=\"${PROJECT_VERSION}\"")
+  message(FATAL_ERROR "modules/zorvik_smi/dkms.conf: ${dkms_version}, the project is ${PROJECT_VERSION}")
+endif()
+install(FILES
+    modules/zorvik_smi/zorvik_smi.c modules/zorvik_smi/zorvik_smi.h modules/zorvik_smi/Kbuild
+    modules/zorvik_smi/Makefile modules/zorvik_smi/dkms.conf
+  DESTINATION src/${ZORVIK_DKMS_NAME}-${PROJECT_VERSION} COMPONENT dkms)
+install(FILES modules/zorvik_smi/README.md
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zorvik-dkms COMPONENT dkms)
+zorvik_install_package_docs(zorvik-dkms dkms ${PROJECT_SOURCE_DIR}/packaging/zorvik-dkms.copyright)
+foreach(script postinst prerm)
+  configure_file(packaging/zorvik-dkms.${script}.in ${PROJECT_BINARY_DIR}/packaging/zorvik-dkms/${script} @ONLY)
+endforeach()

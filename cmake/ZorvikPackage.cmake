@@ -2,6 +2,7 @@
 #   zorvik        the static i386 ZORVIK        (architecture i386)
 #   tessvin       the EFI variable tool         (the build machine's)
 #   zorvik-fwemu  the virtual platform          (the build machine's; needs busybox-static)
+#   zorvik-dkms   the SMI module's sources      (all; DKMS builds and signs it)
 # Built with `cpack -G DEB` in the build directory (tests/e2e/release
 # builds them and checks them with lintian).
 
@@ -18,7 +19,7 @@ set(CPACK_PACKAGE_VENDOR "Tarn")
 set(CPACK_PACKAGE_CONTACT "ZORVIK maintainers <zorvik@tarn.example.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON) # tessvin and fwemu; ZORVIK is installed stripped, as a file
-set(CPACK_COMPONENTS_ALL zorvik tessvin fwemu)
+set(CPACK_COMPONENTS_ALL zorvik tessvin fwemu dkms)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
@@ -59,5 +60,24 @@ and physical memory, as described by a JSON platform file. It writes a
 trace of every trapped event. Example platforms are included.
 .
 It is a test harness, not a security boundary, and needs root.")
+
+set(CPACK_DEBIAN_DKMS_PACKAGE_NAME zorvik-dkms)
+set(CPACK_DEBIAN_DKMS_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_DKMS_PACKAGE_DEPENDS dkms)
+set(CPACK_DEBIAN_DKMS_PACKAGE_SECTION kernel)
+set(CPACK_DEBIAN_DKMS_PACKAGE_CONTROL_EXTRA
+  ${PROJECT_BINARY_DIR}/packaging/zorvik-dkms/postinst ${PROJECT_BINARY_DIR}/packaging/zorvik-dkms/prerm)
+set(CPACK_DEBIAN_DKMS_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_COMPONENT_DKMS_DESCRIPTION "ZORVIK's SMI module for Secure Boot machines (DKMS)
+The kernel module zorvik_smi lets ZORVIK reach the firmware on a kernel in
+lockdown, as Linux distributions run it when UEFI Secure Boot is on: it
+raises ZORVIK's SMIs on the firmware's SMI command ports, gives it a shared
+buffer and read-only windows onto firmware memory, and refuses everything
+else.
+.
+DKMS builds the module for every installed kernel and signs it with its
+own key (/var/lib/dkms/mok.key). Enrol that key once with
+'mokutil --import /var/lib/dkms/mok.pub' and a reboot; then
+'modprobe zorvik_smi' loads it under Secure Boot.")
 
 include(CPack)

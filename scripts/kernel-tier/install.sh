@@ -5,7 +5,12 @@
 #     kernel), and the matching headers package, resolved from
 #     linux-headers-amd64 and installed normally;
 #   - qemu-system-x86 (without recommends), busybox-static and ovmf (the
-#     UEFI firmware of the tier's UEFI guest).
+#     UEFI firmware of the tier's UEFI guests), and for the Secure Boot
+#     guest dkms (without recommends, so no headers or kernel of its own),
+#     sbsigntool and systemd-boot-efi (the stub of its one-file boot image);
+#   - the kernel's style checker: scripts/checkpatch.pl and its data files
+#     taken from the linux-source package of the same kernel series, which
+#     is downloaded, read and dropped again.
 # The cache folder is $ZORVIK_KTIER_CACHE, by default
 # /var/cache/zorvik-kernel-tier. Afterwards it holds:
 #   release            the kernel release, e.g. 6.1.0-57-amd64
@@ -14,6 +19,8 @@
 #   <release>/efivarfs.ko  the efivarfs module from the same package,
 #                      uncompressed (the guest's busybox insmod reads plain
 #                      modules only)
+#   checkpatch/checkpatch.pl   with spelling.txt and const_structs.checkpatch
+#                      beside it (run it with --no-tree)
 # A second run with everything in place only reads the package lists.
 # Needs root (apt-get), like scripts/install-deps.sh. A package index that
 # can't be read is reported and skipped (scripts/apt-lib.sh).
@@ -69,7 +76,7 @@ fi
 
 # Packages installed normally.
 missing=()
-for p in qemu-system-x86 busybox-static ovmf; do
+for p in qemu-system-x86 busybox-static ovmf dkms sbsigntool systemd-boot-efi; do
   installed "$p" || missing+=("$p")
 done
 if ! installed "$headers_pkg" || [ "$(dpkg-query -W -f='${Version}' "$headers_pkg")" != "$version" ]; then
@@ -112,6 +119,33 @@ if [ ! -s "$dir/vmlinuz" ] || [ ! -s "$dir/efivarfs.ko" ] || [ "$(cat "$dir/vers
   rm -rf "$work"
   echo "$version" > "$dir/version"
 fi
+# The style checker of the kernel series (e.g. linux-source-6.1): only the
+# script and the two data files it reads are kept. Only the Secure Boot
+# guest needs it, so a package that can't be had is a warning here (that
+# guest then names what is missing).
+series=$(echo "$release" | cut -d. -f1,2)
+checker=$cache/checkpatch
+if [ ! -s "$checker/checkpatch.pl" ] || [ "$(cat "$checker/series" 2>/dev/null)" != "$series" ]; then
+  echo "kernel-tier: fetching the style checker from linux-source-$series"
+  update_lists
+  work=$cache/checkpatch.fetch
+  rm -rf "$work"
+  mkdir -p "$work/deb" "$work/root"
+  if (cd "$work/deb" && apt_download -- "linux-source-$series") &&
+     dpkg-deb --fsys-tarfile "$work"/deb/*.deb |
+       tar -x -O "./usr/src/linux-source-$series.tar.xz" |
+       tar -x -J -C "$work/root" --strip-components=2 --wildcards \
+         '*/scripts/checkpatch.pl' '*/scripts/spelling.txt' '*/scripts/const_structs.checkpatch'; then
+    rm -rf "$checker"
+    mkdir -p "$checker"
+    mv "$work/root/checkpatch.pl" "$work/root/spelling.txt" "$work/root/const_structs.checkpatch" "$checker/"
+    echo "$series" > "$checker/series"
+  else
+    echo "kernel-tier: warning: no style checker from linux-source-$series; going on without it" >&2
+  fi
+  rm -rf "$work"
+fi
+
 echo "$release" > "$cache/release.new"
 mv "$cache/release.new" "$cache/release"
 

@@ -2,7 +2,8 @@
 # The Debian packages: built with CPack from the build directory, checked
 # with lintian (no errors), unpacked into a throwaway root, where the
 # installed fwemu runs the installed ZORVIK on the installed default
-# platform; the installed tessvin and the bash completion work too.
+# platform; the installed tessvin and the bash completion work too, and the
+# SMI module's sources of zorvik-dkms are laid out for DKMS and build.
 #   packages.sh BUILD_DIR
 set -uo pipefail
 build=$1
@@ -14,8 +15,8 @@ trap 'rm -rf "$work"' EXIT
 (cd "$build" && cpack -G DEB -B "$work/debs" >"$work/cpack.log" 2>&1)
 check "cpack builds the packages" '[ $? -eq 0 ]' || cat "$work/cpack.log"
 debs=("$work"/debs/*.deb)
-check "three packages: zorvik (i386), tessvin, zorvik-fwemu" \
-  '[ "$(for d in "${debs[@]}"; do echo "$(dpkg-deb -f "$d" Package) $(dpkg-deb -f "$d" Architecture)"; done | sort | paste -sd,)" = "tessvin $(dpkg --print-architecture),zorvik i386,zorvik-fwemu $(dpkg --print-architecture)" ]'
+check "four packages: zorvik (i386), tessvin, zorvik-fwemu, zorvik-dkms (all)" \
+  '[ "$(for d in "${debs[@]}"; do echo "$(dpkg-deb -f "$d" Package) $(dpkg-deb -f "$d" Architecture)"; done | sort | paste -sd,)" = "tessvin $(dpkg --print-architecture),zorvik i386,zorvik-dkms all,zorvik-fwemu $(dpkg --print-architecture)" ]'
 
 lintian --fail-on error "${debs[@]}" >"$work/lintian.log" 2>&1
 check "lintian finds no error" '[ $? -eq 0 ]'
@@ -25,6 +26,28 @@ root=$work/root
 for d in "${debs[@]}"; do dpkg-deb -x "$d" "$root"; done
 check "fwemu depends on busybox-static" \
   '[[ $(dpkg-deb -f "$work"/debs/zorvik-fwemu_*.deb Depends) == *busybox-static* ]]'
+
+# zorvik-dkms: the module's sources where DKMS looks for them, handed to DKMS
+# on configure and taken back on removal; they build with kbuild where this
+# machine has kernel headers.
+dkms_deb=$(ls "$work"/debs/zorvik-dkms_*.deb)
+version=$(dpkg-deb -f "$dkms_deb" Version)
+src=$root/usr/src/zorvik-smi-$version
+check "zorvik-dkms depends on dkms" '[ "$(dpkg-deb -f "$dkms_deb" Depends)" = dkms ]'
+check "zorvik-dkms: dkms.conf of zorvik-smi $version, module zorvik_smi, built for new kernels" \
+  'grep -qx "PACKAGE_NAME=\"zorvik-smi\"" "$src/dkms.conf" && grep -qx "PACKAGE_VERSION=\"$version\"" "$src/dkms.conf" &&
+   grep -qx "BUILT_MODULE_NAME\[0\]=\"zorvik_smi\"" "$src/dkms.conf" && grep -qx "AUTOINSTALL=\"yes\"" "$src/dkms.conf"'
+dpkg-deb -e "$dkms_deb" "$work/dkms-control"
+check "zorvik-dkms: postinst adds it to DKMS, prerm removes it" \
+  'grep -q "common.postinst zorvik-smi $version " "$work/dkms-control/postinst" &&
+   grep -q "dkms remove -m zorvik-smi -v $version --all" "$work/dkms-control/prerm"'
+kdir=$(ls -d /lib/modules/*/build 2>/dev/null | head -1)
+if [ -n "$kdir" ]; then
+  cp -r "$src" "$work/module"
+  make -C "$kdir" M="$work/module" modules >"$work/module.log" 2>&1
+  check "zorvik-dkms: the installed sources build for $(basename "$(dirname "$kdir")")" '[ -f "$work/module/zorvik_smi.ko" ]' ||
+    tail -20 "$work/module.log"
+fi
 
 out=$("$root/usr/bin/fwemu" --trace "$work/trace.jsonl" -- "$root/usr/sbin/ZORVIK" /GetBootOrder 2>&1)
 rc=$?
