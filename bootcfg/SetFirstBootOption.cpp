@@ -1,73 +1,24 @@
 // SetFirstBootOption module ("/SetFirstBootOption <label>", "/SFBOP"): makes
-// the UEFI boot option with the given label the first to boot. UEFI mode only.
-#include "SetFirstBootOption.h"
-
-#include "flashvar.h"
+// the UEFI boot option with the given label the first to boot (after the next
+// reboot). UEFI mode only.
+#include "LabelCommand.h"
 #include "../firmware/oshook.h"
-#include "../framework/GlobalVariable.h"
-#include "../framework/Main.h"
-
-static int RegisterFunction(QX3_QUEUE_LIST& modules);
-REGISTER_QUEUE_ITEM_FUNC RegisterSetFirstBootOptionQueueItem = RegisterFunction;
 
 static QX3_QUEUE_ITEM SetFirstBootOptionQueueItem;
 
-static const COMMAND_FORM COMMAND = {"SetFirstBootOption", "SFBOP", 3}; // program, command, label
-static const unsigned int LABEL_WORD = 2;
+// Words, request, errors and texts; the label's text area exists from
+// program start.
+static LABEL_COMMAND SetFirstBootOption = {
+    {"SetFirstBootOption", "SFBOP", 3},
+    MODULE_ID_SET_FIRST_BOOT_OPTION,
+    &SetFirstBootOptionFlag,
+    &CleanSetFirstBootOptionHook,
+    {SMI_SELECT_SET_FIRST_BOOT_OPTION, QX3_ERR_NO_SET_FIRST_BOOT_OPTION, QX3_ERR_SET_FIRST_BOOT_OPTION},
+    " Set First Boot Option : %s\n",
+    "\nNOTICE : Reboot the system to activate the change\n",
+    "|%*s - Set First Boot Option                               |\n",
+    &SetFirstBootOptionQueueItem,
+    (char*)AllocMem(BOOT_OPTION_TEXT_AREA),
+    nullptr};
 
-// The label as typed (the text area exists from program start) and as the
-// firmware receives it (UTF-16LE).
-static char* InputOptionLabel = (char*)AllocMem(BOOT_OPTION_TEXT_AREA);
-static unsigned short* InputOptionLabel16 = nullptr;
-
-void CleanSetFirstBootOption()
-{
-    ReleaseBootOptionWord(&InputOptionLabel, &InputOptionLabel16);
-}
-
-// Words: the command and the label (at most 255 characters). With any other
-// count the word at index 2 is given back and the scan stops.
-static int ParsingCommandFunction(QX3_ARGV_LIST& args, QX3_QUEUE_ITEM* self)
-{
-    if (!ClaimCommandWord(args, self, &COMMAND, GIVE_BACK_WORD_2_STOP))
-        return 0;
-    if (!TakeBootOptionWord(args[LABEL_WORD], InputOptionLabel, BOOT_OPTION_TEXT_MAX, &InputOptionLabel16)) {
-        self->bEnable = false;
-        return 0;
-    }
-    SetFirstBootOptionFlag = true;
-    return 0;
-}
-
-// Request: 99/14 with the label at offset 36.
-static int ExecutionActionFunction(QX3_QUEUE_LIST& /*modules*/)
-{
-    if (InputOptionLabel16 == nullptr)
-        return QX3_ERR_ALLOC_MEM;
-    int result = AskBootMode();
-    if (result != 0)
-        return result;
-    result = SendLabelRequest(SMI_SELECT_SET_FIRST_BOOT_OPTION, InputOptionLabel16, nullptr,
-                              QX3_ERR_NO_SET_FIRST_BOOT_OPTION, QX3_ERR_SET_FIRST_BOOT_OPTION);
-    if (result != 0)
-        return result;
-
-    WriteOut(" Set First Boot Option : %s\n", InputOptionLabel);
-    WriteOut("\nNOTICE : Reboot the system to activate the change\n");
-    return 0;
-}
-
-static void CommandHelp(bool headerPass)
-{
-    if (headerPass)
-        return;
-    PrintHelpLines(COMMAND.LongWord, "|%*s - Set First Boot Option                               |\n", nullptr);
-}
-
-static int RegisterFunction(QX3_QUEUE_LIST& modules)
-{
-    RegisterQueueItem(modules, &SetFirstBootOptionQueueItem, MODULE_ID_SET_FIRST_BOOT_OPTION, COMMAND_PRIORITY, false,
-                      ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
-    CleanSetFirstBootOptionHook = CleanSetFirstBootOption;
-    return 0;
-}
+REGISTER_QUEUE_ITEM_FUNC RegisterSetFirstBootOptionQueueItem = RegisterLabelCommand<&SetFirstBootOption>;

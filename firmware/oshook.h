@@ -31,9 +31,13 @@ bool FreeMem(unsigned char* block);
 bool _AllocPhyMem(unsigned int size, unsigned int* phys, unsigned char** virt);
 bool _FreePhyMem(unsigned int phys, unsigned int size);
 
+// The port writes that raise SMIs are the hardware seam: C linkage, so that
+// the in-process tests replace them at link time by their plain names.
+extern "C" {
 void OutPortByte(unsigned short port, unsigned char value);
 // The memory-hole query's own port write: EBX 0 before, read back after.
 uint32_t OutPortByteReadEbx(unsigned short port, unsigned char value);
+}
 #define NMI_WATCHDOG_PATH "/proc/sys/kernel/nmi_watchdog"
 // Switches the NMI watchdog off for the run, remembering a value above 0;
 // the restore at shutdown writes that value back.

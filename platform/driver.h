@@ -1,6 +1,7 @@
-// The helper kernel module "qorfldrv": the text of its sources and Makefiles,
-// their build against a kernel tree, the rebuildable package of "/gendrv",
-// and the load, device node and unload of the built module.
+// The helper kernel module "qorfldrv": the text of its sources and Makefiles
+// (drvtext), their build against a kernel tree (drvtree, drvbuild), the
+// rebuildable package of "/gendrv", and the load, device node and unload of
+// the built module (driver).
 #ifndef DRIVER_H
 #define DRIVER_H
 
@@ -60,12 +61,8 @@ bool CheckKernelSource(char* dir);
 // Looks "qorfldrv" up in /proc/devices; true when a major is known.
 bool CheckQORDevice(int& major, bool report);
 
-// The five files in .temp (qorwrap.h, qorwrap.c, qorfldrv.h, qorfldrv.c,
-// Makefile) for the given kernel generation and tree. False when the tree's
-// include/linux/mm.h cannot be read: the generation stops inside qorwrap.c.
-bool WriteDriverSourceFiles(bool kernel24, const char* kernelDir);
-// The Makefile of .temp, and the one of the exported package.
-void WriteBuildMakefile(FILE* f, bool kernel24);
-void WritePackageMakefile(FILE* f, bool kernel24);
+// The sources' text: WriteDriverSourceFiles, WriteBuildMakefile,
+// WritePackageMakefile.
+#include "drvtext.h"
 
 #endif

@@ -3,7 +3,7 @@
 #   install-deps.sh --demo    what the demo builds and runs: the host ZORVIK and fwemu
 #   install-deps.sh           what scripts/build.sh builds: also the tests and the man pages
 #   install-deps.sh --tests   also what only the tests use (lintian, man, groff,
-#                             clang; the real-kernel tier has its own script)
+#                             clang, clang-format; the real-kernel tier has its own script)
 # The i386 musl of the release ZORVIK is not installed here: scripts/build.sh
 # fetches it (scripts/fetch-musl-i386.sh) when it configures the release build.
 # A package index that can't be read is reported and skipped (scripts/apt-lib.sh).
@@ -16,7 +16,7 @@ case "${1:-}" in
   "") packages+=(g++-multilib file libgtest-dev libgmock-dev googletest qemu-user-static scdoc) ;;
   --tests)
     packages+=(g++-multilib file libgtest-dev libgmock-dev googletest qemu-user-static scdoc)
-    packages+=(lintian man-db groff-base dpkg-dev clang-14 libclang-rt-14-dev)
+    packages+=(lintian man-db groff-base dpkg-dev clang-14 libclang-rt-14-dev clang-format-14)
     ;;
   *)
     echo "usage: install-deps.sh [--demo | --tests]" >&2

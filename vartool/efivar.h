@@ -68,12 +68,16 @@ typedef struct {
 #define VARTOOL_TAG "tessvin"
 #define LIBVARTOOL_TAG "libtessvin"
 
+// The two log writers have C linkage: the fuzzers replace them at link time
+// by their plain names.
+extern "C" {
 // Writes one message once to standard error and once to the log (Android
 // log at error priority, elsewhere the system log), under the given tag.
 void VartoolError(const char* tag, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 // Writes a printed value to the log at information priority under
 // LIBVARTOOL_TAG (standard output is the caller's business).
 void VartoolInfo(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+}
 
 // Parses "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx" into *guid. Returns 0, or
 // -22 after "Invalid GUID format" when a field is missing or the text holds

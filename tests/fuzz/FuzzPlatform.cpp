@@ -46,10 +46,16 @@ void Put(std::vector<uint8_t>& out, T value)
     out.insert(out.end(), b, b + sizeof(T));
 }
 
-// Registration order of the modules (framework/Main.cpp); the command
-// modules lie between GetTypeDA and the usage foot.
-constexpr unsigned kFirstCommandModule = 4;
-constexpr unsigned kModules = 14;
+// Where a module stands in the registration table; the command modules lie
+// between GetTypeDA and the usage foot.
+unsigned ModuleIndex(ENUM_MODULE_ID id)
+{
+    for (unsigned i = 0; i < QueueItemList.size(); i++) {
+        if (QueueItemList[i]->ModuleId == id)
+            return i;
+    }
+    std::abort();
+}
 
 } // namespace
 
@@ -128,8 +134,10 @@ Platform::Platform(bool blankFirmwareAreas, const std::string& platformFile)
     InitializeLibs();
     InitializeGlobalVariables();
     PutArgvIntoList(ArgvItemList, 1, argv);
-    if (PlatformInitialize(ArgvItemList) != 0 || InitializeModules() != 0 || QueueItemList.size() != kModules)
+    if (PlatformInitialize(ArgvItemList) != 0 || InitializeModules() != 0)
         std::abort();
+    typeDA_ = ModuleIndex(MODULE_ID_GET_TYPE_DA);
+    usageFoot_ = ModuleIndex(MODULE_ID_USAGE_FOOT);
     for (unsigned i = 0; i < QueueItemList.size(); i++)
         initialEnable_.push_back(QueueItemList[i]->bEnable);
 
@@ -209,7 +217,7 @@ bool Platform::ParseLine(const std::vector<std::string>& words)
 
 int Platform::ExecuteCommands()
 {
-    for (unsigned i = kFirstCommandModule - 1; i < QueueItemList.size(); i++) {
+    for (unsigned i = typeDA_; i < QueueItemList.size(); i++) {
         QX3_QUEUE_ITEM* module = QueueItemList[i];
         if (module->ExecutionAction == nullptr || !module->bEnable)
             continue;
@@ -223,7 +231,7 @@ int Platform::ExecuteCommands()
 unsigned Platform::EnabledCommands() const
 {
     unsigned n = 0;
-    for (unsigned i = kFirstCommandModule; i + 1 < QueueItemList.size(); i++)
+    for (unsigned i = typeDA_ + 1; i < usageFoot_; i++)
         n += QueueItemList[i]->bEnable ? 1 : 0;
     return n;
 }

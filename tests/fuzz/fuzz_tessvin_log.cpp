@@ -5,7 +5,7 @@
 
 extern "C" {
 
-void __wrap__Z12VartoolErrorPKcS0_z(const char* /*tag*/, const char* fmt, ...)
+void __wrap_VartoolError(const char* /*tag*/, const char* fmt, ...)
 {
     char text[4096];
     va_list ap;
@@ -14,7 +14,7 @@ void __wrap__Z12VartoolErrorPKcS0_z(const char* /*tag*/, const char* fmt, ...)
     va_end(ap);
 }
 
-void __wrap__Z11VartoolInfoPKcz(const char* fmt, ...)
+void __wrap_VartoolInfo(const char* fmt, ...)
 {
     char text[4096];
     va_list ap;

@@ -371,7 +371,7 @@ int __wrap_system(const char* command)
 
 // void OutPortByte(unsigned short, unsigned char): AL the code, EBX the
 // shared buffer's physical address, ECX 0.
-void __wrap__Z11OutPortByteth(unsigned short port, unsigned char value)
+void __wrap_OutPortByte(unsigned short port, unsigned char value)
 {
     InProcessFirmware* fw = InProcessFirmware::Current();
     if (fw == nullptr)
@@ -382,7 +382,7 @@ void __wrap__Z11OutPortByteth(unsigned short port, unsigned char value)
 
 // uint32_t OutPortByteReadEbx(unsigned short, unsigned char): EBX 0 at the
 // write, read back after it.
-uint32_t __wrap__Z18OutPortByteReadEbxth(unsigned short port, unsigned char value)
+uint32_t __wrap_OutPortByteReadEbx(unsigned short port, unsigned char value)
 {
     InProcessFirmware* fw = InProcessFirmware::Current();
     if (fw == nullptr)
@@ -392,15 +392,9 @@ uint32_t __wrap__Z18OutPortByteReadEbxth(unsigned short port, unsigned char valu
     return ebx;
 }
 
-} // extern "C"
-
 // The helper-module provider, called through the platform layer's loader
-// table, so with its own types: no helper module here.
-bool WrapLinuxDriverLoader(QX3_ARGV_LIST& args, unsigned int loaded) __asm__(
-    "__wrap__Z21QX3_LinuxDriverLoaderR7QX3ListIP13QX3_ARGV_ITEMEj");
-void WrapLinuxDriverUnloader(QX3_ARGV_LIST& args) __asm__("__wrap__Z23QX3_LinuxDriverUnloaderR7QX3ListIP13QX3_ARGV_ITEME");
-
-bool WrapLinuxDriverLoader(QX3_ARGV_LIST& /*args*/, unsigned int /*loaded*/)
+// table: no helper module here.
+bool __wrap_QX3_LinuxDriverLoader(QX3_ARGV_LIST& /*args*/, unsigned int /*loaded*/)
 {
     InProcessFirmware* fw = InProcessFirmware::Current();
     if (fw != nullptr)
@@ -408,6 +402,8 @@ bool WrapLinuxDriverLoader(QX3_ARGV_LIST& /*args*/, unsigned int /*loaded*/)
     return false;
 }
 
-void WrapLinuxDriverUnloader(QX3_ARGV_LIST& /*args*/)
+void __wrap_QX3_LinuxDriverUnloader(QX3_ARGV_LIST& /*args*/)
 {
 }
+
+} // extern "C"

@@ -6,6 +6,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,6 +36,27 @@ bool HeapSmiBuffer(unsigned int size, unsigned int* phys, unsigned char** virt)
 bool FailingSmiBuffer(unsigned int, unsigned int*, unsigned char**)
 {
     return false;
+}
+
+// The whole registration chain into QueueItemList. Registration allocates
+// the shared buffer twice; here both times a static one, and the suite's own
+// buffer is put back afterwards.
+int RegisterAllModules()
+{
+    static unsigned char registrationBuffer[SMI_BUFFER_SIZE];
+    ALLOC_PHY_MEM_FUNC savedAlloc = AllocPhyMemImpl;
+    unsigned char* savedBuffer = gpIntrBuf;
+    uint32_t savedPhys = gIntrBufPhyAddr;
+    AllocPhyMemImpl = [](unsigned int, unsigned int* phys, unsigned char** virt) {
+        *virt = registrationBuffer;
+        *phys = FAKE_PHYS;
+        return true;
+    };
+    int registration = InitializeModules();
+    AllocPhyMemImpl = savedAlloc;
+    gpIntrBuf = savedBuffer;
+    gIntrBufPhyAddr = savedPhys;
+    return registration;
 }
 
 // The nine command modules in their registration order.
@@ -229,28 +255,13 @@ TEST_F(CommandLine, EveryRegisteredCommandPassesTheGateInItsModes)
         {MODULE_ID_USAGE_FOOT, TAKES_NO_WORDS, {}},
     };
 
-    // Registration allocates the shared buffer twice; here both times this
-    // one, and the suite's own buffer is put back afterwards.
-    static unsigned char registrationBuffer[SMI_BUFFER_SIZE];
-    ALLOC_PHY_MEM_FUNC savedAlloc = AllocPhyMemImpl;
-    unsigned char* savedBuffer = gpIntrBuf;
-    uint32_t savedPhys = gIntrBufPhyAddr;
-    AllocPhyMemImpl = [](unsigned int, unsigned int* phys, unsigned char** virt) {
-        *virt = registrationBuffer;
-        *phys = FAKE_PHYS;
-        return true;
-    };
-    int registration = InitializeModules();
-    AllocPhyMemImpl = savedAlloc;
-    gpIntrBuf = savedBuffer;
-    gIntrBufPhyAddr = savedPhys;
-    ASSERT_EQ(registration, 0);
+    ASSERT_EQ(RegisterAllModules(), 0);
     std::vector<ENUM_MODULE_ID> registered, listed;
     for (unsigned int i = 0; i < QueueItemList.size(); i++)
         registered.push_back(QueueItemList[i]->ModuleId);
     for (const Module& m : table)
         listed.push_back(m.id);
-    EXPECT_EQ(registered, listed);
+    ASSERT_EQ(registered, listed);
 
     // Both encodings of the boot mode, and a value that is neither mode.
     const BOOT_MODE_VALUES encodings[] = {{0, 1}, {1, 2}};
@@ -390,6 +401,88 @@ TEST_F(CommandLine, FirmwareThatHandlesNothing)
         SMI_CMD_BUFFER* block = (SMI_CMD_BUFFER*)gpIntrBuf;
         EXPECT_EQ(block->Class, c.lastClass);
         EXPECT_EQ(block->Input[0], c.lastInput0);
+    }
+}
+
+// The Register<Name>QueueItem slots in what nm prints for a file of the
+// build, by name, with the unit (archive member) that defines each; and every
+// symbol it names.
+struct BuildSymbols {
+    std::map<std::string, std::string> slots; // name -> unit
+    std::set<std::string> all;
+};
+
+BuildSymbols ReadSymbols(const std::string& command)
+{
+    BuildSymbols found;
+    FILE* nm = popen(command.c_str(), "r");
+    if (nm == nullptr)
+        return found;
+    char line[512];
+    while (fgets(line, sizeof(line), nm) != nullptr) {
+        std::string text(line);
+        std::string symbol = text.substr(text.find_last_of(' ') + 1);
+        symbol.erase(symbol.find_last_not_of("\n") + 1);
+        found.all.insert(symbol);
+        const std::string head = "Register", tail = "QueueItem";
+        if (symbol.size() <= head.size() + tail.size() || symbol.compare(0, head.size(), head) != 0 ||
+            symbol.compare(symbol.size() - tail.size(), tail.size(), tail) != 0)
+            continue;
+        // "-A" lines start "<archive>:<member>:"; the member is "<unit>.cpp.o".
+        std::string unit;
+        size_t member = text.find(".a:");
+        if (member != std::string::npos)
+            unit = text.substr(member + 3, text.find(".cpp.o:", member) - member - 3);
+        found.slots[symbol.substr(head.size(), symbol.size() - head.size() - tail.size())] = unit;
+    }
+    pclose(nm);
+    return found;
+}
+
+std::string ReadSource(const std::string& path)
+{
+    std::ifstream in(std::string(ZORVIK_SOURCE_DIR) + "/" + path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Taken from the build itself: every module unit's registration slot is in the
+// pipeline's chain and registers one module of its own id; every command unit
+// (bootcfg/, GetTypeDA's buffer set-up aside) is completed by bash, documented
+// in ZORVIK(8) and has its place in the boot-mode gate (a command flag it
+// raises) unless it runs in either mode.
+TEST(Registration, EveryUnitIsRegisteredCompletedAndDocumented)
+{
+    BuildSymbols units = ReadSymbols("nm -A --defined-only " ZORVIK_CORE_LIBRARY);
+    BuildSymbols chain = ReadSymbols("nm --undefined-only " ZORVIK_PIPELINE_OBJECT);
+    ASSERT_GT(units.slots.size(), 10u);
+    for (const auto& slot : units.slots)
+        EXPECT_EQ(chain.slots.count(slot.first), 1u) << "Register" << slot.first << "QueueItem is not in the chain";
+
+    ASSERT_EQ(RegisterAllModules(), 0);
+    EXPECT_EQ(QueueItemList.size(), units.slots.size());
+    std::set<ENUM_MODULE_ID> ids;
+    for (unsigned int i = 0; i < QueueItemList.size(); i++)
+        EXPECT_TRUE(ids.insert(QueueItemList[i]->ModuleId).second) << "ModuleId " << QueueItemList[i]->ModuleId;
+    QueueItemList.clear();
+
+    // The completion's command words: its words="..." list.
+    std::string completion = ReadSource("completion/ZORVIK");
+    size_t list = completion.find("words=\"");
+    ASSERT_NE(list, std::string::npos);
+    std::istringstream listed(completion.substr(list + 7, completion.find('"', list + 7) - list - 7));
+    std::set<std::string> completed{std::istream_iterator<std::string>(listed), std::istream_iterator<std::string>()};
+    const std::string manual = ReadSource("man/ZORVIK.8.scd");
+    const std::set<std::string> eitherMode = {"GetMode", "SetMode"};
+    for (const auto& slot : units.slots) {
+        const std::string& name = slot.first;
+        if (name == "GetTypeDA" || !std::ifstream(std::string(ZORVIK_SOURCE_DIR) + "/bootcfg/" + slot.second + ".cpp"))
+            continue;
+        EXPECT_EQ(completed.count(name), 1u) << name << ": not in completion/ZORVIK";
+        EXPECT_NE(manual.find("*/" + name + "*"), std::string::npos) << name << ": not in ZORVIK(8)";
+        EXPECT_TRUE(units.all.count(name + "Flag") == 1 || eitherMode.count(name) == 1)
+            << name << ": neither gated by a command flag nor run in either mode";
     }
 }
 
