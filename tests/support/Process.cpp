@@ -201,6 +201,11 @@ ProcessResult RunProcess(const std::string& file, const std::vector<std::string>
     });
 }
 
+bool KernelStartsProgram(const std::string& path)
+{
+    return RunProcess(path, {path}).status != kExecFailed;
+}
+
 ProcessResult RunForked(const std::function<void()>& body, const ProcessOptions& options)
 {
     return Run(options, [&] {

@@ -65,6 +65,14 @@ ProcessResult RunProcess(const std::string& file, const std::vector<std::string>
 // as for RunProcess, in the same order, before `body`.
 ProcessResult RunForked(const std::function<void()>& body, const ProcessOptions& options = {});
 
+// True when this machine's kernel starts the static program at `path`, given
+// no arguments: a 32-bit probe that then does nothing tells whether i386
+// programs run here natively. Kernels without i386 emulation, or with it
+// switched off, refuse them; fwemu traces only native programs, so the tests
+// of 32-bit programs under fwemu are skipped there (the real-kernel tier runs
+// the release build in its guests either way).
+bool KernelStartsProgram(const std::string& path);
+
 } // namespace testsupport
 
 #endif

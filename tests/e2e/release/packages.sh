@@ -49,13 +49,19 @@ if [ -n "$kdir" ]; then
     tail -20 "$work/module.log"
 fi
 
-out=$("$root/usr/bin/fwemu" --trace "$work/trace.jsonl" -- "$root/usr/sbin/ZORVIK" /GetBootOrder 2>&1)
-rc=$?
-check "installed fwemu runs the installed ZORVIK /GetBootOrder (status $rc)" \
-  '[ $rc -eq 0 ] && [[ $out == *" SATA HDD"*" Network"* ]]'
-platform=$(head -n 1 "$work/trace.jsonl" | sed -n 's/.*"platform":"\([^"]*\)".*/\1/p')
-check "on the installed default platform ($platform)" \
-  '[ "$(realpath "$platform")" = "$root/usr/share/zorvik/platforms/legacy-desktop.json" ]'
+# fwemu traces only programs the kernel runs natively: the i386 ZORVIK where
+# the kernel runs the (argument-less, idle) 32-bit fwemu probe.
+if "$build/tests/e2e/fwemu/fwemu_probe32" 2> /dev/null; then
+  out=$("$root/usr/bin/fwemu" --trace "$work/trace.jsonl" -- "$root/usr/sbin/ZORVIK" /GetBootOrder 2>&1)
+  rc=$?
+  check "installed fwemu runs the installed ZORVIK /GetBootOrder (status $rc)" \
+    '[ $rc -eq 0 ] && [[ $out == *" SATA HDD"*" Network"* ]]'
+  platform=$(head -n 1 "$work/trace.jsonl" | sed -n 's/.*"platform":"\([^"]*\)".*/\1/p')
+  check "on the installed default platform ($platform)" \
+    '[ "$(realpath "$platform")" = "$root/usr/share/zorvik/platforms/legacy-desktop.json" ]'
+else
+  echo "skip: this kernel runs no i386 program; the installed ZORVIK is not run under fwemu"
+fi
 
 out=$("$root/usr/sbin/tessvin" -h 2>&1)
 rc=$?
