@@ -93,19 +93,22 @@ static bool WaitForRunLock(int fd, unsigned long seconds)
 // that the run goes on unguarded.
 static void GoOnWithoutLock(const char* before, const char* after, const char* detail)
 {
-    fprintf(stderr, LOAD_DIAGNOSIS_PREFIX "no lock against a second run at the same time (%s" RUN_LOCK_FILE "%s%s); "
-                    "going on without it\n",
-            before, after, detail);
+    static const char line[] = LOAD_DIAGNOSIS_PREFIX "no lock against a second run at the same time (%s" RUN_LOCK_FILE
+                                                     "%s%s); going on without it\n";
+    fprintf(stderr, line, before, after, detail);
 }
 
 int KVT_TakeRunLock()
 {
     // Never through a link: /run/lock is writable by everyone.
     int fd = open(RUN_LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    // A file that is there but cannot be written (a read-only /run, or one
+    // made by another user) still takes the lock.
+    int openError = errno;
     if (fd < 0)
         fd = open(RUN_LOCK_FILE, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
-        GoOnWithoutLock("cannot open ", ": ", strerror(errno));
+        GoOnWithoutLock("cannot open ", ": ", strerror(openError));
         return 0;
     }
     struct stat st;
@@ -123,14 +126,13 @@ int KVT_TakeRunLock()
         }
         unsigned long seconds = RunLockWaitSeconds();
         long holder = ReadHolderPid(fd);
+        char process[40] = "";
+        char waiting[48] = "";
         if (holder > 0)
-            fprintf(stderr, LOAD_DIAGNOSIS_PREFIX "another run (process %ld) holds " RUN_LOCK_FILE, holder);
-        else
-            fprintf(stderr, LOAD_DIAGNOSIS_PREFIX "another run holds " RUN_LOCK_FILE);
+            snprintf(process, sizeof(process), " (process %ld)", holder);
         if (seconds > 0)
-            fprintf(stderr, "; waiting up to %lu second%s for it\n", seconds, seconds == 1 ? "" : "s");
-        else
-            fprintf(stderr, "\n");
+            snprintf(waiting, sizeof(waiting), "; waiting up to %lu second%s for it", seconds, seconds == 1 ? "" : "s");
+        fprintf(stderr, LOAD_DIAGNOSIS_PREFIX "another run%s holds " RUN_LOCK_FILE "%s\n", process, waiting);
         if (seconds == 0 || !WaitForRunLock(fd, seconds)) {
             close(fd);
             return QX3_ERR_ALREADY_RUNNING;

@@ -38,7 +38,7 @@ Options parseCommandLine(const std::vector<std::string>& args)
             if (eq == std::string::npos || eq == 0)
                 throw UsageError("--env needs NAME=VALUE, not " + entry);
             o.env.push_back(entry);
-        }        else if (a == "--help" || a == "-h") {
+        } else if (a == "--help" || a == "-h") {
             o.help = true;
             return o;
         } else if (a.size() > 1 && a[0] == '-')

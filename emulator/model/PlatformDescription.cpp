@@ -323,9 +323,10 @@ json PlatformDescription::toJson() const
     j["lockdown"] = lockdown ? json(*lockdown) : json(nullptr);
     j["run_lock"] = {{"directory", runLock.directory}, {"holder", nullptr}};
     if (runLock.holder)
-        j["run_lock"]["holder"] = {
-            {"pid", runLock.holder->pid},
-            {"release_after_ms", runLock.holder->releaseAfterMs ? json(*runLock.holder->releaseAfterMs) : json(nullptr)}};
+        j["run_lock"]["holder"] = {{"pid", runLock.holder->pid},
+                                   {"release_after_ms", runLock.holder->releaseAfterMs
+                                                            ? json(*runLock.holder->releaseAfterMs)
+                                                            : json(nullptr)}};
     if (boot)
         j["boot"] = boot->toJson();
     if (kernel)

@@ -86,13 +86,13 @@ struct SecureFlashDescription {
 
 // Another process holding ZORVIK's machine-wide lock, /run/lock/zorvik.lock.
 struct RunLockHolder {
-    uint32_t pid = 1;                          // what it wrote into the lock file
-    std::optional<uint32_t> releaseAfterMs;    // none: held for the whole run
+    uint32_t pid = 1;                       // what it wrote into the lock file
+    std::optional<uint32_t> releaseAfterMs; // none: held for the whole run
 };
 
 struct RunLockDescription {
-    bool directory = true;                     // /run/lock exists
-    std::optional<RunLockHolder> holder;       // none: nobody holds the lock
+    bool directory = true;               // /run/lock exists
+    std::optional<RunLockHolder> holder; // none: nobody holds the lock
 
     static constexpr const char* kDirectory = "/run/lock";
     static constexpr const char* kFile = "/run/lock/zorvik.lock";
