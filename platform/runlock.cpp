@@ -127,7 +127,7 @@ int KVT_TakeRunLock()
         unsigned long seconds = RunLockWaitSeconds();
         long holder = ReadHolderPid(fd);
         char process[40] = "";
-        char waiting[48] = "";
+        char waiting[64] = "";
         if (holder > 0)
             snprintf(process, sizeof(process), " (process %ld)", holder);
         if (seconds > 0)
