@@ -1,7 +1,7 @@
-// Linux platform layer: serves the hidden words, raises the I/O privilege,
-// activates one provider of physical buffers, opens the memory manager and
-// switches the NMI watchdog off; and ends every run, switching the watchdog
-// back on.
+// Linux platform layer: takes the machine-wide lock of a run, serves the
+// hidden words, raises the I/O privilege, activates one provider of physical
+// buffers, opens the memory manager and switches the NMI watchdog off; and
+// ends every run, switching the watchdog back on.
 #include "platformlnx.h"
 
 #include <errno.h>
@@ -15,6 +15,7 @@
 #include "DriverManager.h"
 #include "driver.h"
 #include "loaddiag.h"
+#include "runlock.h"
 #include "../framework/GlobalVariable.h"
 #include "../framework/Main.h"
 #include "../firmware/oshook.h"
@@ -44,6 +45,12 @@ PLATFORM_UNLOADER DefaultDriverUnloader = QX3_LinuxDriverUnloader;
 
 int PlatformInitialize(QX3_ARGV_LIST& args)
 {
+    // One run at a time per machine: nothing of the machine is touched
+    // before the lock is held, the hidden words' builds included.
+    int locked = KVT_TakeRunLock();
+    if (locked != 0)
+        return locked;
+
     for (unsigned int i = 1; i < args.size(); i++) {
         const char* word = args[i]->text;
         if (IdentifyArg(word, "/makedrv", true))

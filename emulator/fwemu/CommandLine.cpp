@@ -5,7 +5,7 @@ namespace fwemu {
 const char* usageText()
 {
     return "usage: fwemu [--platform FILE.json] [--save FILE.json] [--trace FILE.jsonl]\n"
-           "             [--argv0 TEXT] [--] PROGRAM [WORD...]\n"
+           "             [--argv0 TEXT] [--env NAME=VALUE]... [--] PROGRAM [WORD...]\n"
            "Runs PROGRAM (a static x86 executable) on the virtual platform FILE.json.\n";
 }
 
@@ -32,7 +32,13 @@ Options parseCommandLine(const std::vector<std::string>& args)
             o.trace = value(a);
         else if (a == "--argv0")
             o.argv0 = value(a);
-        else if (a == "--help" || a == "-h") {
+        else if (a == "--env") {
+            const std::string entry = value(a);
+            const size_t eq = entry.find('=');
+            if (eq == std::string::npos || eq == 0)
+                throw UsageError("--env needs NAME=VALUE, not " + entry);
+            o.env.push_back(entry);
+        } else if (a == "--help" || a == "-h") {
             o.help = true;
             return o;
         } else if (a.size() > 1 && a[0] == '-')

@@ -1,6 +1,6 @@
 // fwemu's command line:
 //   fwemu [--platform FILE.json] [--save FILE.json] [--trace FILE.jsonl]
-//         [--argv0 TEXT] [--] PROGRAM [WORD...]
+//         [--argv0 TEXT] [--env NAME=VALUE]... [--] PROGRAM [WORD...]
 #ifndef FWEMU_COMMANDLINE_H
 #define FWEMU_COMMANDLINE_H
 
@@ -21,6 +21,7 @@ struct Options {
     std::optional<std::string> save;
     std::optional<std::string> trace;
     std::optional<std::string> argv0;
+    std::vector<std::string> env;         // NAME=VALUE entries for the program's environment
     std::string program;                  // path on the host
     std::vector<std::string> words;       // the program's arguments after argv[0]
     bool help = false;

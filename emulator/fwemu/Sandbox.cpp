@@ -116,6 +116,12 @@ Sandbox::Sandbox(const SandboxConfig& config)
                                 "/usr/local/sbin", "/dev", "/proc", "/proc/sys", "/proc/sys/kernel", "/work"})
             makeDir(dir);
         makeDir("/tmp", 01777);
+        // Where the program takes its machine-wide lock: the sandbox's own,
+        // never the host's.
+        if (config.runLockDirectory) {
+            makeDir("/run");
+            makeDir("/run/lock", 01777);
+        }
 
         shareFile(config.program, kProgram, 0755);
         shareFile(config.busybox, "/bin/busybox", 0755);

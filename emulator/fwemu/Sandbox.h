@@ -8,6 +8,7 @@
 //   /proc/devices                  plain file
 //   /proc/sys/kernel/nmi_watchdog  plain file "1", when the platform has one
 //   /sys/kernel/security/lockdown  plain file, when the platform names a mode
+//   /run/lock                      empty, mode 1777, unless the platform has none
 //   /tmp                           empty, mode 1777
 //   /work                          empty; the current directory
 #ifndef FWEMU_SANDBOX_H
@@ -28,6 +29,7 @@ struct SandboxConfig {
     std::string program;                    // host path of the program to share in
     bool nmiWatchdog = true;
     std::string lockdown;                   // lockdown mode; empty: no lockdown file
+    bool runLockDirectory = true;           // /run/lock exists
     std::string busybox = "/bin/busybox";
     std::string parent;                     // where to create the root; empty: defaultParent()
 };

@@ -12,6 +12,7 @@
 #include "CommandLine.h"
 #include "FirmwareModel.h"
 #include "HelperDevice.h"
+#include "LockHolder.h"
 #include "PhysicalMemory.h"
 #include "PlatformDescription.h"
 #include "Sandbox.h"
@@ -72,7 +73,9 @@ int runOnPlatform(const fwemu::Options& options)
     config.program = options.program;
     config.nmiWatchdog = platform.nmiWatchdog;
     config.lockdown = platform.lockdown.value_or("");
+    config.runLockDirectory = platform.runLock.directory;
     Sandbox sandbox(config);
+    const LockHolder lockHolder(platform.runLock, sandbox);
     PhysicalMemory memory(sandbox.hostPath(Sandbox::kMemory), platform.memorySize);
     FirmwareModel model(platform, memory);
     Tracer tracer(model, *trace);
@@ -87,6 +90,13 @@ int runOnPlatform(const fwemu::Options& options)
     launch.argv.push_back(options.argv0.value_or(Sandbox::kProgram));
     launch.argv.insert(launch.argv.end(), options.words.begin(), options.words.end());
     launch.env = {std::string("PATH=") + Sandbox::kPath};
+    for (const std::string& entry : options.env) {
+        // PATH=... replaces the sandbox's search path; other names are added.
+        if (entry.compare(0, 5, "PATH=") == 0)
+            launch.env[0] = entry;
+        else
+            launch.env.push_back(entry);
+    }
 
     trace->write("start", {{"root", sandbox.root()},
                            {"platform", platformPath},

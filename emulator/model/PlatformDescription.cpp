@@ -147,6 +147,26 @@ void checkDisjoint(std::vector<Region> regions, const std::string& context)
             throw PlatformError(context + ": " + regions[i - 1].what + " and " + regions[i].what + " overlap");
 }
 
+RunLockDescription parseRunLock(const json& j)
+{
+    FieldReader r(j, "run_lock");
+    RunLockDescription l;
+    l.directory = r.boolean("directory", l.directory);
+    if (const json* v = r.find("holder"); v != nullptr && !v->is_null()) {
+        if (!l.directory)
+            r.fail("holder", "needs \"directory\": true");
+        FieldReader h(*v, "run_lock.holder");
+        RunLockHolder holder;
+        holder.pid = uint32_t(h.integer("pid", 1, 0x7FFFFFFF, holder.pid));
+        if (!h.isNull("release_after_ms") && h.find("release_after_ms") != nullptr)
+            holder.releaseAfterMs = uint32_t(h.number("release_after_ms", 600000, 0));
+        h.finish();
+        l.holder = holder;
+    }
+    r.finish();
+    return l;
+}
+
 } // namespace
 
 std::vector<uint16_t> PlatformDescription::effectiveSmiPorts() const
@@ -235,6 +255,8 @@ PlatformDescription PlatformDescription::fromJson(const json& j)
         if (*p.lockdown != "none" && *p.lockdown != "integrity" && *p.lockdown != "confidentiality")
             r.fail("lockdown", "must be \"none\", \"integrity\", \"confidentiality\" or null");
     }
+    if (const json* v = r.find("run_lock"))
+        p.runLock = parseRunLock(*v);
     if (const json* v = r.find("boot"); v != nullptr && !v->is_null())
         p.boot = BootConfigDescription::fromJson(*v);
     if (const json* v = r.find("kernel"); v != nullptr && !v->is_null())
@@ -299,6 +321,12 @@ json PlatformDescription::toJson() const
     };
     j["nmi_watchdog"] = nmiWatchdog;
     j["lockdown"] = lockdown ? json(*lockdown) : json(nullptr);
+    j["run_lock"] = {{"directory", runLock.directory}, {"holder", nullptr}};
+    if (runLock.holder)
+        j["run_lock"]["holder"] = {{"pid", runLock.holder->pid},
+                                   {"release_after_ms", runLock.holder->releaseAfterMs
+                                                            ? json(*runLock.holder->releaseAfterMs)
+                                                            : json(nullptr)}};
     if (boot)
         j["boot"] = boot->toJson();
     if (kernel)

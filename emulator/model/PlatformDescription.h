@@ -84,6 +84,20 @@ struct SecureFlashDescription {
     uint16_t messageOffset = 0x200;          // in the shared SMI buffer
 };
 
+// Another process holding ZORVIK's machine-wide lock, /run/lock/zorvik.lock.
+struct RunLockHolder {
+    uint32_t pid = 1;                       // what it wrote into the lock file
+    std::optional<uint32_t> releaseAfterMs; // none: held for the whole run
+};
+
+struct RunLockDescription {
+    bool directory = true;               // /run/lock exists
+    std::optional<RunLockHolder> holder; // none: nobody holds the lock
+
+    static constexpr const char* kDirectory = "/run/lock";
+    static constexpr const char* kFile = "/run/lock/zorvik.lock";
+};
+
 struct PlatformDescription {
     std::string description;
     uint64_t memorySize = 0x10000000;
@@ -98,6 +112,7 @@ struct PlatformDescription {
     // The kernel's lockdown mode ("none", "integrity", "confidentiality"), as
     // /sys/kernel/security/lockdown shows it; none: the file does not exist.
     std::optional<std::string> lockdown;
+    RunLockDescription runLock;
     std::optional<BootConfigDescription> boot;   // none: no boot-configuration request is handled
     std::optional<KernelDescription> kernel;     // none: no kernel tree, no helper module
 

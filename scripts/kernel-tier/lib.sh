@@ -9,6 +9,9 @@
 #                                emulator's, 124 when the guest was given up
 #   keep_logs WORKDIR FILE...    keeps a failed run's logs where the next run
 #                                does not remove them
+#   with_own_run_lock COMMAND...  runs COMMAND with an empty /run/lock of its
+#                                own, so that ZORVIK run on this machine
+#                                never takes this machine's lock
 #   missing_for_guest RELEASE KERNEL
 #                                what every guest needs and this machine
 #                                lacks, as words to report (empty when all
@@ -102,4 +105,9 @@ missing_for_guest() {
   command -v qemu-system-x86_64 > /dev/null || missing="$missing qemu-system-x86"
   file -L /bin/busybox 2>/dev/null | grep -q 'statically linked' || missing="$missing busybox-static"
   echo "$missing"
+}
+
+with_own_run_lock() {
+  unshare --mount --propagation private -- sh -c \
+    'mount -t tmpfs -o mode=1777 zorvik-test-lock /run/lock && exec "$@"' with_own_run_lock "$@"
 }

@@ -12,15 +12,17 @@
 #
 # Steps:
 #  1. In WORKDIR/makedrv: "ZORVIK /makedrv" with a uname stand-in first in
-#     PATH that reports the cached kernel's release; the kept module file
-#     qorfldrv_mod.o must appear, and the compiler and kbuild must print no
-#     warning or error.
+#     PATH that reports the cached kernel's release (and its machine-wide
+#     lock in a /run/lock of its own); the kept module file qorfldrv_mod.o
+#     must appear, and the compiler and kbuild must print no warning or
+#     error.
 #  2. In WORKDIR/gendrv: "ZORVIK /gendrv OUTPUT=pkg", then make in pkg/
 #     (the package's own Makefile) must leave pkg/qorfldrv_mod.o, again
 #     without warnings.
 #  3. The guest (tests/kernel/init.sh) runs the 64- and 32-bit protocol
 #     programs against both modules, then the release ZORVIK with the
-#     module of step 1 as its kept qorfldrv_mod.o, then without it.
+#     module of step 1 as its kept qorfldrv_mod.o, two such runs at once,
+#     then without it.
 #  4. From QEMU's port trace and interrupt log: the SMIs that each ZORVIK run
 #     raised, their codes and the buffer address that went with them.
 #  5. A second guest booted with lockdown=integrity (run-lockdown.sh): the
@@ -82,7 +84,7 @@ complaints() { grep -E -i 'warning|error' "$1" | grep -v -E '^Skipping BTF gener
 
 # --- 1. /makedrv -----------------------------------------------------------
 mkdir -p "$work/makedrv"
-(cd "$work/makedrv" && "$host_zorvik" /makedrv > stdout.txt 2> stderr.txt)
+(cd "$work/makedrv" && with_own_run_lock "$host_zorvik" /makedrv > stdout.txt 2> stderr.txt)
 status=$?
 if [ "$status" = 0 ] && [ -f "$work/makedrv/qorfldrv_mod.o" ] && grep -q '^ - Program ended normally\.$' "$work/makedrv/stdout.txt"; then
   ok makedrv/built
@@ -98,7 +100,7 @@ fi
 
 # --- 2. /gendrv and the package's Makefile ---------------------------------
 mkdir -p "$work/gendrv"
-(cd "$work/gendrv" && "$host_zorvik" /gendrv OUTPUT=pkg > stdout.txt 2> stderr.txt)
+(cd "$work/gendrv" && with_own_run_lock "$host_zorvik" /gendrv OUTPUT=pkg > stdout.txt 2> stderr.txt)
 status=$?
 pkg=$work/gendrv/pkg
 if [ "$status" = 0 ] && [ -f "$pkg/Makefile" ] && [ -f "$pkg/qorwrap.c" ] && [ -f "$pkg/qorwrap.h" ] && [ -f "$pkg/qorfldrv.o_shipped" ]; then
@@ -140,7 +142,7 @@ fi
 files+=(ktier/zorvik/ZORVIK="$release_zorvik")
 if [ -f "$work/makedrv/qorfldrv_mod.o" ]; then
   files+=(ktier/zorvik/qorfldrv_mod.o="$work/makedrv/qorfldrv_mod.o")
-  echo "zorvik-kept" >> "$plan"
+  printf 'zorvik-kept\nzorvik-two-runs\n' >> "$plan"
 fi
 echo "zorvik-no-module" >> "$plan"
 files+=(ktier/plan="$plan")
@@ -285,6 +287,16 @@ if grep -q '^zorvik-kept' "$plan"; then
     ok zorvik-kept/fadt-read
   else
     not_ok zorvik-kept/fadt-read "no /dev/mem mapping of the FADT at ${facp:-unknown}"
+  fi
+fi
+# The two runs at once raised their SMIs in turn: each run's whole sequence,
+# twice, never mixed.
+if grep -q '^zorvik-two-runs' "$plan"; then
+  codes=$(smis 0xc1 0xc2 | while read -r what a _; do [ "$what" = write ] && printf '%d ' "$a"; done)
+  if [ "$codes" = "127 13 32 37 36 127 13 32 37 36 " ]; then
+    ok zorvik-two-runs/smis-in-turn
+  else
+    not_ok zorvik-two-runs/smis-in-turn "port 0xB2 got: ${codes:-nothing}"
   fi
 fi
 check_smis zorvik-no-module 0xb1 0xb2 "127 " 0

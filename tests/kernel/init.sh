@@ -9,6 +9,8 @@
 #                           programs against it (a fresh load for each),
 #                           remove it with their blocks still live
 #   zorvik-kept             ZORVIK in /ktier/zorvik with its kept module file
+#   zorvik-two-runs         two runs of ZORVIK at once in /ktier/zorvik with
+#                           its kept module: the second waits for the first
 #   zorvik-no-module        the same with the kept file removed
 #   zorvik-lockdown         ZORVIK with its kept module on a kernel booted
 #                           with lockdown=integrity
@@ -18,13 +20,14 @@
 # Writes to port 0xB3 (the APM status port, no SMI) mark in the host's port
 # trace where each ZORVIK run starts and ends.
 
-/bin/busybox mkdir -p /proc /sys /dev /tmp /usr/bin /usr/sbin /sbin
+/bin/busybox mkdir -p /proc /sys /dev /tmp /run /usr/bin /usr/sbin /sbin
 /bin/busybox --install -s
 export PATH=/bin:/sbin:/usr/bin:/usr/sbin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /tmp
+mount -t tmpfs -o mode=0755 tmpfs /run && mkdir -m 1777 /run/lock
 mount -t tracefs tracefs /sys/kernel/tracing 2>/dev/null
 mount -t securityfs securityfs /sys/kernel/security 2>/dev/null
 
@@ -177,6 +180,28 @@ zorvik_kept() {
   check_log $n
 }
 
+# One /SetFirstBootOrder and one /GetBootOrder started at once: the one that
+# finds the lock taken names the other's process and waits; each then ends
+# as a run alone does, with its own one line, and the module is gone.
+zorvik_two_runs() {
+  n=zorvik-two-runs
+  cd /ktier/zorvik
+  mark 193
+  ./ZORVIK /SetFirstBootOrder CD-ROM > /tmp/a.out 2> /tmp/a.err & pa=$!
+  ./ZORVIK /GetBootOrder > /tmp/b.out 2> /tmp/b.err & pb=$!
+  wait $pa; sa=$?; wait $pb; sb=$?
+  mark 194
+  cd /
+  for r in a b; do sed "s/^/  | $r: /" /tmp/$r.out /tmp/$r.err; done
+  expect $n/statuses '[ "$sa $sb" = "70 70" ]' "exit statuses $sa and $sb, want 70 and 70"
+  line="46 - Error: Problem getting flash information."
+  expect $n/outputs '[ "$(cat /tmp/a.out)" = "$line" ] && [ "$(cat /tmp/b.out)" = "$line" ]' "outputs differ from the one line"
+  expect $n/one-waited 'grep -q "^ZORVIK: another run (process $pa) holds /run/lock/zorvik.lock" /tmp/b.err ||
+    grep -q "^ZORVIK: another run (process $pb) holds /run/lock/zorvik.lock" /tmp/a.err' "neither run waited for the other"
+  expect $n/module-removed '! loaded && ! listed' "module still loaded after the runs"
+  check_log $n
+}
+
 zorvik_no_module() {
   n=zorvik-no-module
   rm -f /ktier/zorvik/qorfldrv_mod.o
@@ -225,6 +250,7 @@ while read -r what a b; do
   case "$what" in
     protocol) protocol "$a" "$b" ;;
     zorvik-kept) zorvik_kept ;;
+    zorvik-two-runs) zorvik_two_runs ;;
     zorvik-no-module) zorvik_no_module ;;
     zorvik-lockdown) zorvik_lockdown ;;
     ''|'#'*) ;;

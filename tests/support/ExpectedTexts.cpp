@@ -49,6 +49,7 @@ const std::map<unsigned int, const char*>& Messages()
         {0x46, "Error: Problem getting flash information."},
         {0x48, "Error: Power cord not connected. Plug in power cord to flash."},
         {0x49, "Error: A platform condition has prevented flashing."},
+        {0x61, "Error: Program already running."},
         {0xd6, "Error: BIOS doesn't support this function."},
         {0xd8, "Error: Get BBS IPL Table Error"},
         {0xda, "Error: Setting Priority Error"},

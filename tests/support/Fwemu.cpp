@@ -38,6 +38,8 @@ FwemuResult RunFwemu(const json& platform, const FwemuOptions& options)
     argv.insert(argv.end(), {"--trace", traceFile});
     if (!options.argv0.empty())
         argv.insert(argv.end(), {"--argv0", options.argv0});
+    for (const std::string& entry : options.env)
+        argv.insert(argv.end(), {"--env", entry});
     argv.insert(argv.end(), {"--", options.program});
     argv.insert(argv.end(), options.words.begin(), options.words.end());
 

@@ -20,6 +20,7 @@ struct FwemuOptions {
     std::vector<std::string> words; // its words
     bool save = false;              // --save: FwemuResult::saved is the platform after the run
     std::string argv0;              // --argv0, when not empty
+    std::vector<std::string> env;   // NAME=VALUE entries added to the program's environment (--env)
     ErrorOutput errors = ErrorOutput::Separate;
     std::string tempPrefix = "/tmp/fwemu-run-"; // of the temporary directory
 };

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -53,6 +54,7 @@ size_t PageRound(size_t n)
 InProcessFirmware::InProcessFirmware(const json& platform, const std::string& memoryPath)
 {
     fwemu::PlatformDescription description = fwemu::PlatformDescription::fromJson(platform);
+    runLock_ = description.runLock;
     memory_ = std::make_unique<fwemu::PhysicalMemory>(memoryPath, description.memorySize);
     ::unlink(memoryPath.c_str()); // stays mapped; nothing left behind
     model_ = std::make_unique<fwemu::FirmwareModel>(std::move(description), *memory_);
@@ -87,6 +89,33 @@ int InProcessFirmware::Open(const char* /*path*/, int /*flags*/)
     return fd;
 }
 
+// An anonymous file: gone with the run, and no other run's.
+int InProcessFirmware::OpenRunLock()
+{
+    if (!runLock_.directory) {
+        errno = ENOENT;
+        return -1;
+    }
+    int fd = ::memfd_create("zorvik.lock", MFD_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (runLock_.holder) {
+        const std::string pid = std::to_string(runLock_.holder->pid) + "\n";
+        if (::write(fd, pid.data(), pid.size()) != ssize_t(pid.size()))
+            std::abort();
+    }
+    runLockFds_.push_back(fd);
+    return fd;
+}
+
+bool InProcessFirmware::RunLockHeldElsewhere(int fd) const
+{
+    if (!runLock_.holder || std::find(runLockFds_.begin(), runLockFds_.end(), fd) == runLockFds_.end())
+        return false;
+    const auto held = std::chrono::steady_clock::now() - started_;
+    return !runLock_.holder->releaseAfterMs || held < std::chrono::milliseconds(*runLock_.holder->releaseAfterMs);
+}
+
 bool InProcessFirmware::IsMemoryDevice(int fd) const
 {
     return std::find(deviceFds_.begin(), deviceFds_.end(), fd) != deviceFds_.end();
@@ -95,6 +124,7 @@ bool InProcessFirmware::IsMemoryDevice(int fd) const
 void InProcessFirmware::Close(int fd)
 {
     deviceFds_.erase(std::remove(deviceFds_.begin(), deviceFds_.end(), fd), deviceFds_.end());
+    runLockFds_.erase(std::remove(runLockFds_.begin(), runLockFds_.end(), fd), runLockFds_.end());
 }
 
 void* InProcessFirmware::Map(size_t length, int prot, int flags, int /*fd*/, int64_t offset)
@@ -275,6 +305,10 @@ FwemuResult RunInProcess(const json& platform, const FwemuOptions& options)
                     std::ofstream(savedFile) << firmware.Model().platform().toJson().dump();
                 trace.flush();
             });
+            for (const std::string& entry : options.env) {
+                const size_t eq = entry.find('=');
+                ::setenv(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str(), 1);
+            }
             std::vector<std::string> words = {options.argv0.empty() ? program : options.argv0};
             words.insert(words.end(), options.words.begin(), options.words.end());
             std::vector<char*> argv;
@@ -316,6 +350,7 @@ int __real_munmap(void* address, size_t length);
 int __real_close(int fd);
 int __real_iopl(int level);
 int __real_system(const char* command);
+int __real_flock(int fd, int operation);
 
 int __wrap_open64(const char* path, int flags, ...)
 {
@@ -329,7 +364,19 @@ int __wrap_open64(const char* path, int flags, ...)
     InProcessFirmware* fw = InProcessFirmware::Current();
     if (fw != nullptr && path != nullptr && std::strcmp(path, "/dev/mem") == 0)
         return fw->Open(path, flags);
+    if (fw != nullptr && path != nullptr && std::strcmp(path, fwemu::RunLockDescription::kFile) == 0)
+        return fw->OpenRunLock();
     return __real_open64(path, flags, mode);
+}
+
+int __wrap_flock(int fd, int operation)
+{
+    InProcessFirmware* fw = InProcessFirmware::Current();
+    if (fw != nullptr && fw->RunLockHeldElsewhere(fd)) {
+        errno = EWOULDBLOCK;
+        return -1;
+    }
+    return __real_flock(fd, operation);
 }
 
 void* __wrap_mmap64(void* address, size_t length, int prot, int flags, int fd, off64_t offset)

@@ -8,7 +8,10 @@
 //     sanitizers see every read past a window;
 //   - the helper-module provider finds no module (platforms that serve the
 //     run do so through their memory hole);
-//   - system() records its command and runs nothing.
+//   - system() records its command and runs nothing;
+//   - the machine-wide lock file (open, flock) is a file of the run's own,
+//     never the machine's, held by another process or missing as the
+//     platform's "run_lock" says.
 // Windows and physical memory meet at every port write, map and unmap: what
 // the program wrote into a shared window goes to physical memory before the
 // firmware runs, and the firmware's answer comes back into every window
@@ -16,6 +19,7 @@
 #ifndef TESTSUPPORT_INPROCESSFIRMWARE_H
 #define TESTSUPPORT_INPROCESSFIRMWARE_H
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -66,6 +70,10 @@ public:
 
     // The primitives, as the link-time replacements call them.
     int Open(const char* path, int flags);
+    int OpenRunLock();
+    // Whether the other process of the platform's "run_lock.holder" still
+    // holds the lock that `fd` opened.
+    bool RunLockHeldElsewhere(int fd) const;
     bool IsMemoryDevice(int fd) const;
     void Close(int fd);
     void* Map(size_t length, int prot, int flags, int fd, int64_t offset);
@@ -93,6 +101,9 @@ private:
     std::unique_ptr<fwemu::FirmwareModel> model_;
     std::map<uint8_t*, Window> windows_;
     std::vector<int> deviceFds_;
+    std::vector<int> runLockFds_;
+    fwemu::RunLockDescription runLock_;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     Answer answer_;
     std::function<void(const nlohmann::json&)> sink_;
     std::function<void()> done_;

@@ -56,6 +56,16 @@ constexpr int kChdirFailed = 120;
 // Exit status of the child when the program cannot be started.
 constexpr int kExecFailed = 121;
 
+// Exit status of the child when it cannot have a /run/lock of its own.
+constexpr int kRunLockFailed = 123;
+
+// For `beforeExec` of a ZORVIK run outside fwemu: a mount namespace of the
+// child's own with an empty /run/lock (a memory file system), so that the
+// program's machine-wide lock is the run's own, never this machine's, and
+// runs of parallel tests do not wait for each other. Ends the child with
+// kRunLockFailed when a step fails.
+void UsePrivateRunLock();
+
 // Starts `file` with `argv` (argv[0] included, so it may differ from `file`).
 ProcessResult RunProcess(const std::string& file, const std::vector<std::string>& argv,
                          const ProcessOptions& options = {});

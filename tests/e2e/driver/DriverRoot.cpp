@@ -76,9 +76,10 @@ DriverRoot::DriverRoot() : dir_(ParentDir() + "/zorvik-drv-")
     chmod(root_.c_str(), 0755);
 
     for (const char* dir : {"/bin", "/lib64", "/lib/x86_64-linux-gnu", "/usr/local/bin", "/usr/sbin", "/usr/bin",
-                            "/sbin", "/dev", "/proc", "/etc/stand-in", "/tmp", "/work", "/boot"})
+                            "/sbin", "/dev", "/proc", "/etc/stand-in", "/tmp", "/work", "/boot", "/run/lock"})
         MakeDir(dir);
     chmod(Host("/tmp").c_str(), 01777);
+    chmod(Host("/run/lock").c_str(), 01777);
 
     Shell("cp " + std::string(ZORVIK_HOST_PATH) + " " + Host("/usr/local/bin/ZORVIK"));
     Shell("cp /usr/bin/busybox " + Host("/bin/busybox"));
@@ -185,12 +186,13 @@ std::string DriverRoot::Log() const
     return Read("/log");
 }
 
-RunResult DriverRoot::Run(const std::vector<std::string>& words)
+RunResult DriverRoot::Run(const std::vector<std::string>& words, const std::vector<std::string>& env)
 {
     std::vector<std::string> argv = {"/usr/local/bin/ZORVIK"};
     argv.insert(argv.end(), words.begin(), words.end());
     testsupport::ProcessOptions options;
     options.env = std::vector<std::string>{"PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"};
+    options.env->insert(options.env->end(), env.begin(), env.end());
     const std::string root = root_;
     options.beforeExec = [root] {
         if (chroot(root.c_str()) != 0 || chdir("/work") != 0)

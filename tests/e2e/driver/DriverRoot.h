@@ -13,6 +13,7 @@
 //   /usr/bin/gcc               a placeholder file, when asked for
 //   /proc/devices              plain file
 //   /dev/null                  character device 1:3
+//   /run/lock                  empty, mode 1777: the machine-wide lock's place
 //   /work                      the current directory
 // The program runs chrooted, without the capabilities for port access and
 // module loading, so nothing it does can reach the machine's hardware or
@@ -51,8 +52,9 @@ public:
     // A kernel tree at `dir` whose include/linux/mm.h holds `mm`.
     void AddKernelTree(const std::string& dir, const std::string& mm);
 
-    // Runs "/usr/local/bin/ZORVIK words..." in /work.
-    RunResult Run(const std::vector<std::string>& words);
+    // Runs "/usr/local/bin/ZORVIK words..." in /work; env: NAME=VALUE
+    // entries beside PATH.
+    RunResult Run(const std::vector<std::string>& words, const std::vector<std::string>& env = {});
     // The calls of the stand-ins, one line each.
     std::string Log() const;
 

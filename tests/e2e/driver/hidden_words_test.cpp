@@ -3,6 +3,10 @@
 // which files it leaves; and the option values that are refused.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -197,6 +201,29 @@ TEST_F(HiddenWords, KernelTreeAndCompiler)
         EXPECT_EQ(root.Log(), c.built ? BUILT_26 : "");
         EXPECT_EQ(root.List("/work"), c.work);
     }
+}
+
+// The hidden words take the machine-wide lock first, like every run: while
+// another run holds it they neither build nor export anything.
+TEST_F(HiddenWords, WaitForAnotherRun)
+{
+    const int held = open(root.Host("/run/lock/zorvik.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    ASSERT_EQ(write(held, "4242\n", 5), 5);
+    for (const char* word : {"/makedrv", "/gendrv"}) {
+        SCOPED_TRACE(word);
+        RunResult r = root.Run({word}, {"ZORVIK_LOCK_WAIT=0"});
+        EXPECT_EQ(r.out, testsupport::ErrorLine(0x61));
+        EXPECT_EQ(r.err, "ZORVIK: another run (process 4242) holds /run/lock/zorvik.lock\n");
+        EXPECT_EQ(r.status, 0x61);
+        EXPECT_EQ(root.Log(), "");
+        EXPECT_EQ(root.List("/work"), Names{});
+    }
+    close(held);
+    RunResult r = root.Run({"/makedrv"});
+    EXPECT_EQ(r.out, std::string(INIT) + MAKE_STEP + OK);
+    EXPECT_EQ(r.err, "");
 }
 
 // A KERNEL= tree is checked before anything is removed or built.

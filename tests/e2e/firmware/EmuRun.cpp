@@ -29,10 +29,11 @@ json BasePlatform()
     })");
 }
 
-EmuRun RunOnPlatform(const json& platform, const std::vector<std::string>& words)
+EmuRun RunOnPlatform(const json& platform, const std::vector<std::string>& words, const std::vector<std::string>& env)
 {
     testsupport::FwemuOptions options;
     options.words = words;
+    options.env = env;
     options.errors = testsupport::ErrorOutput::Merged;
     options.tempPrefix = "/tmp/fwtest";
 #ifdef IN_PROCESS_FIRMWARE

@@ -28,7 +28,9 @@ using EmuRun = testsupport::FwemuResult;
 // information in layout 12; DORE is present without secure flash.
 json BasePlatform();
 
-EmuRun RunOnPlatform(const json& platform, const std::vector<std::string>& words);
+// env: NAME=VALUE entries added to the program's environment.
+EmuRun RunOnPlatform(const json& platform, const std::vector<std::string>& words,
+                     const std::vector<std::string>& env = {});
 
 using testsupport::BANNER;
 using testsupport::ErrorLine;

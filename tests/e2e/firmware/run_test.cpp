@@ -1,6 +1,7 @@
 // Runs that end before the firmware modules execute: the usage text, an
-// unclaimed word, a platform without a memory hole, and the host build run
-// without I/O privilege.
+// unclaimed word, a platform without a memory hole, another run holding the
+// machine-wide lock (or no place for one), and the host build run without
+// I/O privilege.
 #include <gtest/gtest.h>
 
 #include "EmuRun.h"
@@ -16,32 +17,57 @@ bool EndsWith(const std::string& s, const std::string& tail)
 
 TEST(Run, EndsBeforeTheFirmwareModulesExecute)
 {
+    // Another run's hold on the machine-wide lock, as the platform has it.
+    const auto held = [](json releaseAfterMs) {
+        return json{{"directory", true}, {"holder", {{"pid", 4242}, {"release_after_ms", releaseAfterMs}}}};
+    };
+    const std::string holds = "ZORVIK: another run (process 4242) holds /run/lock/zorvik.lock";
+    const std::string RUNNING = ErrorLine(0x61);
     struct Case {
         const char* name;
         bool hole;
         std::vector<std::string> words;
         int status;
         std::string tail;
+        json runLock = nullptr;             // the platform's run_lock, when not null
+        std::vector<std::string> env = {};
+        std::string lockLine = "";          // ZORVIK's line about the lock, ahead of all else
     } cases[] = {
         {"no words: usage text", true, {}, 0, "+\n"},
         {"unclaimed word", true, {"/NoSuchCommand"}, 1,
          "Unknown command or option : /NoSuchCommand\n" + ErrorLine(1)},
         {"no memory hole", false, {"/GetMode"}, 16, LOAD_DRIVER_LINE},
+        {"lock held, no wait: ends before any SMI", true, {"/GetMode"}, 0x61, RUNNING, held(nullptr),
+         {"ZORVIK_LOCK_WAIT=0"}, holds + "\n"},
+        {"lock held past the wait", true, {"/GetMode"}, 0x61, RUNNING, held(nullptr), {"ZORVIK_LOCK_WAIT=1"},
+         holds + "; waiting up to 1 second for it\n"},
+        {"lock let go after a moment: the run waits, then runs", true, {}, 0, "+\n", held(300), {},
+         holds + "; waiting up to 60 seconds for it\n"},
+        {"no /run/lock: the run goes on without a lock", true, {}, 0, "+\n", {{"directory", false}}, {},
+         "ZORVIK: no lock against a second run at the same time (cannot open /run/lock/zorvik.lock: "
+         "No such file or directory); going on without it\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         json platform = BasePlatform();
         if (!c.hole)
             platform["memory_hole"] = nullptr;
-        EmuRun r = RunOnPlatform(platform, c.words);
+        if (!c.runLock.is_null())
+            platform["run_lock"] = c.runLock;
+        EmuRun r = RunOnPlatform(platform, c.words, c.env);
         EXPECT_EQ(r.status, c.status) << r.out;
         EXPECT_TRUE(EndsWith(r.out, c.tail)) << r.out;
-        if (c.hole) {
-            EXPECT_EQ(r.out.find(BANNER), 0u) << r.out;
+        const bool refused = c.status == 0x61;
+        const std::string head = c.lockLine + (refused ? RUNNING : c.hole ? BANNER : "");
+        EXPECT_EQ(r.out.compare(0, head.size(), head), 0) << r.out;
+        std::vector<std::string> f = r.Functions();
+        if (refused) {
+            // Nothing of the machine was touched: not even the memory hole.
+            EXPECT_TRUE(r.PortWrites().empty()) << r.PortWrites().size() << " port writes";
+            continue;
         }
         // The memory hole was asked for; the flash interface was never
         // opened, so it is not closed either.
-        std::vector<std::string> f = r.Functions();
         ASSERT_FALSE(f.empty());
         EXPECT_EQ(f[0], "memory_hole");
         for (const std::string& name : f) {

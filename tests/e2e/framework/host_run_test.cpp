@@ -6,7 +6,7 @@
 // is kept away from the machine's kernel: it starts without the capabilities
 // for module loading and raw I/O, and a stand-in `uname` first in PATH names
 // a kernel release that has no tree here, so no module is ever built or
-// loaded.
+// loaded. Its machine-wide lock is in a /run/lock of its own.
 #include <gtest/gtest.h>
 
 #include <sys/prctl.h>
@@ -37,6 +37,7 @@ RunResult RunProgram(const std::string& file, const std::string& argv0, const st
     options.env = std::vector<std::string>{"PATH=" + path};
     options.cwd = cwd;
     options.beforeExec = [] {
+        testsupport::UsePrivateRunLock();
         prctl(PR_CAPBSET_DROP, CAP_SYS_MODULE, 0, 0, 0);
         prctl(PR_CAPBSET_DROP, CAP_SYS_RAWIO, 0, 0, 0);
     };

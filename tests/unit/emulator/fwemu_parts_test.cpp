@@ -126,8 +126,9 @@ TEST(CommandLine, AcceptedForms)
         EXPECT_EQ(o.words, c.words);
         EXPECT_FALSE(o.trace.has_value());
     }
-    const Options all =
-        parseCommandLine({"--trace", "t.jsonl", "--save", "s.json", "--argv0", "ZORVIK", "--", "Z"});
+    const Options all = parseCommandLine({"--trace", "t.jsonl", "--save", "s.json", "--argv0", "ZORVIK", "--env",
+                                          "A=1", "--env", "B==", "--", "Z"});
+    EXPECT_EQ(all.env, (std::vector<std::string>{"A=1", "B=="}));
     EXPECT_EQ(all.trace, std::optional<std::string>("t.jsonl"));
     EXPECT_EQ(all.save, std::optional<std::string>("s.json"));
     EXPECT_EQ(all.argv0, std::optional<std::string>("ZORVIK"));
@@ -141,7 +142,8 @@ TEST(CommandLine, Mistakes)
         const char* message;
     };
     for (const Case& c : {Case{{}, "no program"}, Case{{"--platform"}, "needs a value"},
-                          Case{{"--bogus", "Z"}, "unknown option --bogus"}, Case{{"--trace", "t", "--"}, "no program"}}) {
+                          Case{{"--bogus", "Z"}, "unknown option --bogus"}, Case{{"--trace", "t", "--"}, "no program"},
+                          Case{{"--env", "A", "Z"}, "NAME=VALUE"}, Case{{"--env", "=1", "Z"}, "NAME=VALUE"}}) {
         try {
             parseCommandLine(c.args);
             ADD_FAILURE() << "accepted";
@@ -190,6 +192,7 @@ protected:
 
 TEST_F(SandboxTest, HoldsTheLayoutAndIsRemovedAfterwards)
 {
+    // The watchdog file and /run/lock come and go together here.
     for (bool watchdog : {true, false}) {
         SCOPED_TRACE(watchdog);
         std::string root;
@@ -197,6 +200,7 @@ TEST_F(SandboxTest, HoldsTheLayoutAndIsRemovedAfterwards)
             SandboxConfig config;
             config.program = "/bin/busybox";
             config.nmiWatchdog = watchdog;
+            config.runLockDirectory = watchdog;
             config.parent = parent_;
             Sandbox box(config);
             root = box.root();
@@ -219,6 +223,7 @@ TEST_F(SandboxTest, HoldsTheLayoutAndIsRemovedAfterwards)
             ASSERT_EQ(stat(box.hostPath("/tmp").c_str(), &st), 0);
             EXPECT_EQ(st.st_mode & 07777, 01777u);
             EXPECT_EQ(entriesIn(box.hostPath(Sandbox::kWorkDir)), 0u);
+            EXPECT_EQ(stat(box.hostPath("/run/lock").c_str(), &st) == 0 && (st.st_mode & 07777) == 01777, watchdog);
 
             std::string text;
             ASSERT_TRUE(box.readFile("/proc/devices", text));

@@ -145,6 +145,9 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{R"({"secure_flash": {"message": "long text", "message_offset": "0xFFFC"}})", "secure_flash.message"},
         Rejected{R"({"smi_ports": "0xB2"})", "smi_ports"},
         Rejected{R"({"lockdown": "full"})", "lockdown: must be"},
+        Rejected{R"({"run_lock": {"directory": false, "holder": {"pid": 7}}})", "run_lock.holder: needs"},
+        Rejected{R"({"run_lock": {"holder": {"pid": 0}}})", "run_lock.holder.pid: must be from 1"},
+        Rejected{R"({"run_lock": {"holder": {"pid": 7, "release_after": 5}}})", "run_lock.holder.release_after: unknown"},
         Rejected{R"([1, 2])", "must be an object"}));
 
 TEST(PlatformDescription, SaveAndLoadKeepEveryField)
@@ -153,6 +156,7 @@ TEST(PlatformDescription, SaveAndLoadKeepEveryField)
     p.secureFlash.message = "changed";
     p.asf.push_back({0x40, 20, 0x2E});
     p.lockdown = "integrity";
+    p.runLock.holder = fwemu::RunLockHolder{4242, 300};
     char name[] = "/tmp/fwemu-platform-XXXXXX";
     int fd = mkstemp(name);
     ASSERT_GE(fd, 0);
