@@ -15,6 +15,7 @@
 #include "DriverManager.h"
 #include "driver.h"
 #include "loaddiag.h"
+#include "smidevice.h"
 #include "../framework/GlobalVariable.h"
 #include "../framework/Main.h"
 #include "../firmware/oshook.h"
@@ -55,6 +56,9 @@ int PlatformInitialize(QX3_ARGV_LIST& args)
     // Without the privilege no port is ever written (see OutPortByte).
     gIoPrivilegeGranted = (iopl(3) == 0);
     g_LoadDiagnosis.IoplError = gIoPrivilegeGranted ? 0 : errno;
+    // Without it, the signed SMI module carries the run when it can be had.
+    if (!gIoPrivilegeGranted)
+        SmiDeviceOpen();
 
     PLATFORM_LOADER loaders[] = {RuntimeMemoryHoleLoader, DefaultDriverLoader};
     unsigned int loaded = 0;
