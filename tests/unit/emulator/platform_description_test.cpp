@@ -11,6 +11,7 @@
 #include "PlatformDescription.h"
 
 using fwemu::PlatformDescription;
+using fwemu::KernelDescription;
 using fwemu::PlatformError;
 using nlohmann::json;
 
@@ -145,6 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{R"({"secure_flash": {"message": "long text", "message_offset": "0xFFFC"}})", "secure_flash.message"},
         Rejected{R"({"smi_ports": "0xB2"})", "smi_ports"},
         Rejected{R"({"lockdown": "full"})", "lockdown: must be"},
+        Rejected{R"({"kernel": {"smi_module": "signed"}})", "kernel.smi_module: must be"},
         Rejected{R"([1, 2])", "must be an object"}));
 
 TEST(PlatformDescription, SaveAndLoadKeepEveryField)
@@ -153,6 +155,8 @@ TEST(PlatformDescription, SaveAndLoadKeepEveryField)
     p.secureFlash.message = "changed";
     p.asf.push_back({0x40, 20, 0x2E});
     p.lockdown = "integrity";
+    p.kernel = KernelDescription{};
+    p.kernel->smiModule = KernelDescription::SmiModule::Unsigned;
     char name[] = "/tmp/fwemu-platform-XXXXXX";
     int fd = mkstemp(name);
     ASSERT_GE(fd, 0);
