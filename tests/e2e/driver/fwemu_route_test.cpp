@@ -349,6 +349,10 @@ TEST(FwemuRoute, StandardErrorSaysWhy)
         if (c.status == 0) {
             EXPECT_EQ(r.out, HoleOutput({"/GetMode"}));
             EXPECT_EQ(r.Events("module_load").at(0)["image"], "zorvik_smi module for 5.10.0-fwemu");
+            // The release build through the same device (its i386 records).
+            FwemuRun release = RunUnderFwemu(p, ZORVIK_RELEASE_PATH, {"/GetMode"});
+            EXPECT_EQ(release.out, r.out);
+            EXPECT_EQ(release.status, 0) << release.err;
             continue;
         }
         EXPECT_EQ(r.out.substr(r.out.size() - std::string(LOAD_FAILED).size()), LOAD_FAILED);
