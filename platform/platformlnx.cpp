@@ -53,10 +53,10 @@ int PlatformInitialize(QX3_ARGV_LIST& args)
             ServeHiddenWord(args, " - Generate KVTLNX driver .... ");
     }
 
-    // Without the privilege no port is ever written (see OutPortByte).
+    // Without the privilege the program writes no port itself (see
+    // OutPortByte); the signed SMI module carries the run when it can be had.
     gIoPrivilegeGranted = (iopl(3) == 0);
     g_LoadDiagnosis.IoplError = gIoPrivilegeGranted ? 0 : errno;
-    // Without it, the signed SMI module carries the run when it can be had.
     if (!gIoPrivilegeGranted)
         SmiDeviceOpen();
 
