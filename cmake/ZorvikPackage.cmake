@@ -1,5 +1,6 @@
 # Debian packages, one per install component (ZorvikInstall.cmake):
 #   zorvik        the static i386 ZORVIK        (architecture i386)
+#   zorvik        the static x86-64 ZORVIK      (architecture amd64; component zorvik_amd64)
 #   tessvin       the EFI variable tool         (the build machine's)
 #   zorvik-fwemu  the virtual platform          (the build machine's; needs busybox-static)
 #   zorvik-dkms   the SMI module's sources      (all; DKMS builds and signs it)
@@ -20,6 +21,9 @@ set(CPACK_PACKAGE_CONTACT "ZORVIK maintainers <zorvik@tarn.example.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON) # tessvin and fwemu; ZORVIK is installed stripped, as a file
 set(CPACK_COMPONENTS_ALL zorvik tessvin fwemu dkms)
+if(TARGET zorvik_i386)
+  list(APPEND CPACK_COMPONENTS_ALL zorvik_amd64)
+endif()
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
@@ -28,16 +32,26 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
 set(CPACK_DEBIAN_ZORVIK_PACKAGE_NAME zorvik)
 set(CPACK_DEBIAN_ZORVIK_PACKAGE_ARCHITECTURE i386)
-set(CPACK_DEBIAN_ZORVIK_PACKAGE_SUGGESTS "gcc, make")
-set(CPACK_COMPONENT_ZORVIK_DESCRIPTION "read and change the firmware boot configuration
+set(CPACK_DEBIAN_ZORVIK_PACKAGE_SUGGESTS "gcc, make, zorvik-dkms")
+set(ZORVIK_DEB_SUMMARY "read and change the firmware boot configuration
 ZORVIK reads and changes the boot configuration of the machine it runs on
 through the firmware's SMI calling interface: the legacy (BBS) boot
 order, the UEFI boot options, the boot mode (legacy or
 UEFI) and UEFI secure boot.
-.
-It is a static 32-bit x86 program for Linux and Android, run as root. Where
+.")
+set(ZORVIK_DEB_ROUTES "Where
 the firmware reserves no memory hole it builds and loads a small helper
-kernel module, which needs the running kernel's headers, gcc and make.")
+kernel module, which needs the running kernel's headers, gcc and make.
+Where the kernel refuses I/O privilege (UEFI Secure Boot), it goes through
+the signed SMI module of zorvik-dkms.")
+set(CPACK_COMPONENT_ZORVIK_DESCRIPTION "${ZORVIK_DEB_SUMMARY}
+It is a static 32-bit x86 program for Linux and Android, run as root. ${ZORVIK_DEB_ROUTES}")
+
+set(CPACK_DEBIAN_ZORVIK_AMD64_PACKAGE_NAME zorvik)
+set(CPACK_DEBIAN_ZORVIK_AMD64_PACKAGE_ARCHITECTURE amd64)
+set(CPACK_DEBIAN_ZORVIK_AMD64_PACKAGE_SUGGESTS "gcc, make, zorvik-dkms")
+set(CPACK_COMPONENT_ZORVIK_AMD64_DESCRIPTION "${ZORVIK_DEB_SUMMARY}
+It is a static x86-64 program for Linux, run as root. ${ZORVIK_DEB_ROUTES}")
 
 set(CPACK_DEBIAN_TESSVIN_PACKAGE_NAME tessvin)
 set(CPACK_DEBIAN_TESSVIN_PACKAGE_ARCHITECTURE ${ZORVIK_DEB_ARCH})

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "../framework/QX3Types.h"
+#include "../platform/smidevice.h"
 
 ACPI_RSDP RsdPtr;
 ACPI_RSDT Rsdt;
@@ -27,10 +28,13 @@ static unsigned int AcpiPageSize()
 unsigned char* QX3_AcpiMapMem(unsigned int phys, unsigned int len)
 {
     unsigned int off = phys % AcpiPageSize();
-    int fd = open("/dev/mem", O_RDONLY);
+    // Through the SMI module its device serves the window (read-only, shared).
+    bool smiModule = gSmiDeviceFd != -1;
+    int fd = smiModule ? fcntl(gSmiDeviceFd, F_DUPFD_CLOEXEC, 0) : open("/dev/mem", O_RDONLY);
     if (fd == -1)
         return nullptr;
-    void* p = mmap(nullptr, (size_t)len + off, PROT_READ, MAP_PRIVATE, fd, (off_t)(phys - off));
+    void* p = mmap(nullptr, (size_t)len + off, PROT_READ, smiModule ? MAP_SHARED : MAP_PRIVATE, fd,
+                   (off_t)(phys - off));
     close(fd);
     if (p == MAP_FAILED)
         return nullptr;

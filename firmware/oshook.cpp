@@ -14,6 +14,7 @@
 #include "../framework/GlobalVariable.h"
 #include "../framework/Main.h"
 #include "../platform/driver.h"
+#include "../platform/smidevice.h"
 
 int FdMem = -1;
 int Fd = -1;
@@ -31,7 +32,13 @@ static unsigned int PageSize()
 bool InitMemMgr()
 {
     CleanMemMgrHook = CleanMemMgr;
-    FdMem = open("/dev/mem", O_RDWR | O_SYNC);
+    // Through the SMI module its device serves the windows onto physical
+    // memory, at the same offsets (a kernel that refuses iopl refuses
+    // /dev/mem too).
+    if (gSmiDeviceFd != -1)
+        FdMem = fcntl(gSmiDeviceFd, F_DUPFD_CLOEXEC, 0);
+    else
+        FdMem = open("/dev/mem", O_RDWR | O_SYNC);
     if (FdMem == -1) {
         WriteOut("[ERROR] Sorry, cannot open /dev/mem! Do you have root privilege?\n");
         return false;
@@ -49,8 +56,10 @@ void CleanMemMgr()
 unsigned char* MapPhyMem(unsigned int phys, unsigned int len)
 {
     unsigned int off = phys % PageSize();
-    void* p = mmap(nullptr, (size_t)len + off, PROT_READ | PROT_WRITE, MAP_SHARED, FdMem,
-                   (off_t)(phys - off));
+    int prot = PROT_READ | PROT_WRITE;
+    if (gSmiDeviceFd != -1)
+        prot = SmiDeviceWindowProtection(phys, len);
+    void* p = mmap(nullptr, (size_t)len + off, prot, MAP_SHARED, FdMem, (off_t)(phys - off));
     if (p == MAP_FAILED)
         return nullptr;
     return (unsigned char*)p + off;
@@ -88,10 +97,15 @@ bool FreeMem(unsigned char* block)
 // The one-byte port write that raises an SMI: AL the code, EBX the shared
 // buffer's physical address, ECX 0 (upper half of a 64-bit address). The
 // firmware has answered when the write returns, so memory is clobbered.
+// Without I/O privilege the SMI module raises it, when the run goes through
+// it; the module sets EBX to the same shared buffer.
 void OutPortByte(unsigned short port, unsigned char value)
 {
-    if (!gIoPrivilegeGranted)
+    if (!gIoPrivilegeGranted) {
+        if (gSmiDeviceFd != -1)
+            SmiDeviceRaise(port, value);
         return;
+    }
     uint32_t eax = value;
     uint32_t ebx = gIntrBufPhyAddr;
     uint32_t ecx = 0;
@@ -101,7 +115,7 @@ void OutPortByte(unsigned short port, unsigned char value)
 uint32_t OutPortByteReadEbx(unsigned short port, unsigned char value)
 {
     if (!gIoPrivilegeGranted)
-        return 0;
+        return gSmiDeviceFd != -1 ? SmiDeviceRaise(port, value) : 0;
     uint32_t eax = value;
     uint32_t ebx = 0;
     uint32_t ecx = 0;

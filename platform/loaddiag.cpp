@@ -1,7 +1,7 @@
-// Why no provider of physical buffers could be had. The platform layer and
-// the helper module's build and load note what they found; when neither the
-// memory hole nor the module can be had, one line for each cause goes to
-// standard error, each starting with "ZORVIK: ".
+// Why no provider of physical buffers could be had. The platform layer, the
+// way through the SMI module and the helper module's build and load note
+// what they found; when neither the memory hole nor a module can be had, one
+// line for each cause goes to standard error, each starting with "ZORVIK: ".
 #include "loaddiag.h"
 
 #include <errno.h>
@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "platformlnx.h"
+#include "smidevice.h"
 
 LOAD_DIAGNOSIS g_LoadDiagnosis;
 
@@ -124,6 +125,38 @@ static void ExplainIoPrivilege(const char* lockdown)
         fprintf(stderr, "\n");
 }
 
+#define SMI_MODULE_ENROL "mokutil --import /var/lib/dkms/mok.pub"
+
+// Why the way through the signed SMI module is closed.
+static void ExplainSmiModule()
+{
+    const LOAD_DIAGNOSIS& d = g_LoadDiagnosis;
+    switch (d.SmiModuleState) {
+    case SMI_MODULE_NOT_INSTALLED:
+        fprintf(stderr, LOAD_DIAGNOSIS_PREFIX "the SMI module " ZORVIK_SMI_NAME " is not installed for this kernel; "
+                        "install the package zorvik-dkms and enrol its signing key with " SMI_MODULE_ENROL "\n");
+        break;
+    case SMI_MODULE_REJECTED:
+        fprintf(stderr, LOAD_DIAGNOSIS_PREFIX "the kernel rejected the signature of the SMI module " ZORVIK_SMI_NAME
+                        " (" SMI_KEY_REJECTED_TEXT "); enrol its signing key with " SMI_MODULE_ENROL " and reboot\n");
+        break;
+    case SMI_MODULE_LOAD_FAILED:
+        fprintf(stderr, LOAD_DIAGNOSIS_PREFIX "modprobe " ZORVIK_SMI_NAME " did not load the SMI module%s%s\n",
+                d.SmiModprobeMessage[0] != '\0' ? ": " : "", d.SmiModprobeMessage);
+        break;
+    case SMI_MODULE_OPEN_FAILED:
+        fprintf(stderr, LOAD_DIAGNOSIS_PREFIX ZORVIK_SMI_DEVICE " cannot be opened (%s)\n", strerror(d.SmiOpenError));
+        break;
+    case SMI_MODULE_TOO_OLD:
+        fprintf(stderr, LOAD_DIAGNOSIS_PREFIX "the SMI module " ZORVIK_SMI_NAME " is too old for this ZORVIK "
+                        "(interface version %u, needs %u); update the package zorvik-dkms and reload the module\n",
+                d.SmiAbiVersion, (unsigned int)ZORVIK_SMI_ABI_VERSION);
+        break;
+    default:
+        break;
+    }
+}
+
 static void ExplainModuleLoading(const char* lockdown)
 {
     if (!FileExists("/proc/modules"))
@@ -198,6 +231,7 @@ void KVT_ExplainNoProvider()
         lockdown[0] = '\0';
 
     ExplainIoPrivilege(lockdown);
+    ExplainSmiModule();
     ExplainModuleLoading(lockdown);
     if (g_LoadDiagnosis.ModuleRefused) {
         fprintf(stderr, LOAD_DIAGNOSIS_PREFIX "the kernel refused the helper module (insmod failed)");

@@ -16,6 +16,7 @@
 #include "driver.h"
 #include "loaddiag.h"
 #include "runlock.h"
+#include "smidevice.h"
 #include "../framework/GlobalVariable.h"
 #include "../framework/Main.h"
 #include "../firmware/oshook.h"
@@ -59,9 +60,12 @@ int PlatformInitialize(QX3_ARGV_LIST& args)
             ServeHiddenWord(args, " - Generate KVTLNX driver .... ");
     }
 
-    // Without the privilege no port is ever written (see OutPortByte).
+    // Without the privilege the program writes no port itself (see
+    // OutPortByte); the signed SMI module carries the run when it can be had.
     gIoPrivilegeGranted = (iopl(3) == 0);
     g_LoadDiagnosis.IoplError = gIoPrivilegeGranted ? 0 : errno;
+    if (!gIoPrivilegeGranted)
+        SmiDeviceOpen();
 
     PLATFORM_LOADER loaders[] = {RuntimeMemoryHoleLoader, DefaultDriverLoader};
     unsigned int loaded = 0;

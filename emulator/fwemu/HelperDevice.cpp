@@ -1,5 +1,7 @@
 #include "HelperDevice.h"
 
+#include "ProcessAccess.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/ptrace.h>
@@ -47,52 +49,6 @@ constexpr size_t kImageLimit = 4096;
 int asInt(uint64_t arg)
 {
     return int(int32_t(uint32_t(arg)));
-}
-
-bool readMemory(pid_t pid, uint64_t address, void* out, size_t length)
-{
-    if (length == 0)
-        return true;
-    iovec local{out, length};
-    iovec remote{reinterpret_cast<void*>(address), length};
-    return ::process_vm_readv(pid, &local, 1, &remote, 1, 0) == ssize_t(length);
-}
-
-bool writeMemory(pid_t pid, uint64_t address, const void* in, size_t length)
-{
-    iovec local{const_cast<void*>(in), length};
-    iovec remote{reinterpret_cast<void*>(address), length};
-    return ::process_vm_writev(pid, &local, 1, &remote, 1, 0) == ssize_t(length);
-}
-
-// A zero-terminated text in the process, read a page at a time.
-std::optional<std::string> readString(pid_t pid, uint64_t address, size_t limit = PATH_MAX)
-{
-    std::string text;
-    while (text.size() < limit) {
-        char chunk[256];
-        size_t n = sizeof chunk - (address % sizeof chunk);
-        if (!readMemory(pid, address, chunk, n)) {
-            // The rest of the page may still be readable byte by byte.
-            if (!readMemory(pid, address, chunk, 1))
-                return std::nullopt;
-            n = 1;
-        }
-        for (size_t i = 0; i < n; i++) {
-            if (chunk[i] == '\0')
-                return text;
-            text.push_back(chunk[i]);
-        }
-        address += n;
-    }
-    return std::nullopt;
-}
-
-std::string readLink(const std::string& path)
-{
-    char buf[PATH_MAX];
-    ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
-    return n > 0 ? std::string(buf, size_t(n)) : std::string();
 }
 
 std::string firstLine(const std::string& text)
@@ -162,12 +118,14 @@ void writeFile(const std::string& path, const std::string& contents, fs::perms m
 
 } // namespace
 
-HelperDevice::HelperDevice(const PlatformDescription& platform, Sandbox& sandbox, PhysicalMemory& memory,
-                           TraceWriter& trace)
+HelperDevice::HelperDevice(const PlatformDescription& platform, Sandbox& sandbox, FirmwareModel& firmware,
+                           PhysicalMemory& memory, TraceWriter& trace)
     : platform_(platform), sandbox_(sandbox), memory_(memory), trace_(trace)
 {
     if (platform_.kernel)
         module_ = std::make_unique<HelperModule>(*platform_.kernel, platform_, memory_);
+    if (platform_.kernel && platform_.kernel->smiModule != KernelDescription::SmiModule::None)
+        smi_ = std::make_unique<SmiDevice>(platform_, sandbox_, firmware, memory_, trace_);
 }
 
 void HelperDevice::prepareSandbox()
@@ -194,6 +152,8 @@ void HelperDevice::prepareSandbox()
         writeFile(sandbox_.hostPath("/boot/config-" + k.release), "CONFIG_MODULES=y\nCONFIG_SMP=y\n", plain);
     for (const auto& f : k.files)
         writeFile(sandbox_.hostPath(f.first), f.second, plain);
+    if (smi_)
+        smi_->prepareSandbox();
     writeDevicesFile();
     writeModulesFile();
 }
@@ -207,6 +167,12 @@ void HelperDevice::install(Tracer& tracer)
                        [this](SyscallCall& c) { return onLoad(c, true); });
     tracer.trapSyscall("delete_module", SYS_delete_module, kI386DeleteModule,
                        [this](SyscallCall& c) { return onRemove(c); });
+    if (module_ || platform_.lockedDown()) {
+        tracer.trapSyscall("open", SYS_open, kI386Open,
+                           [this](SyscallCall& c) { return onOpen(c, AT_FDCWD, c.args[0], c.args[1]); });
+        tracer.trapSyscall("openat", SYS_openat, kI386Openat,
+                           [this](SyscallCall& c) { return onOpen(c, asInt(c.args[0]), c.args[1], c.args[2]); });
+    }
     if (!module_)
         return;
     tracer.trapSyscall("uname", SYS_uname, kI386Uname, [this](SyscallCall& c) { return onUname(c); });
@@ -216,10 +182,6 @@ void HelperDevice::install(Tracer& tracer)
     tracer.trapSyscall("mknodat", SYS_mknodat, kI386Mknodat, [this](SyscallCall& c) {
         return onMknod(c, asInt(c.args[0]), c.args[1], c.args[2], c.args[3]);
     });
-    tracer.trapSyscall("open", SYS_open, kI386Open,
-                       [this](SyscallCall& c) { return onOpen(c, AT_FDCWD, c.args[0], c.args[1]); });
-    tracer.trapSyscall("openat", SYS_openat, kI386Openat,
-                       [this](SyscallCall& c) { return onOpen(c, asInt(c.args[0]), c.args[1], c.args[2]); });
     tracer.trapSyscall("close", SYS_close, kI386Close, [this](SyscallCall& c) { return onClose(c); });
     tracer.trapSyscall("ioctl", SYS_ioctl, kI386Ioctl, [this](SyscallCall& c) { return onIoctl(c); });
     tracer.trapSyscall("mmap", SYS_mmap, kNone, [this](SyscallCall& c) { return onMmap(c, false); });
@@ -228,6 +190,8 @@ void HelperDevice::install(Tracer& tracer)
 
 void HelperDevice::finish()
 {
+    if (smi_)
+        smi_->finish();
     if (!module_)
         return;
     json nodes = json::array();
@@ -308,33 +272,7 @@ bool HelperDevice::isNodePath(std::string path) const
 
 bool HelperDevice::deviceInUse() const
 {
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-        const std::string pid = entry.path().filename().string();
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        const std::string proc = entry.path().string();
-        if (readLink(proc + "/root") != sandbox_.root())
-            continue;
-        std::error_code fdEc;
-        for (const auto& fd : fs::directory_iterator(proc + "/fd", fdEc))
-            if (isNodePath(readLink(fd.path().string())))
-                return true;
-        // A mapping keeps the device's file, and so the device, open.
-        std::ifstream maps(proc + "/maps");
-        std::string line;
-        while (std::getline(maps, line)) {
-            std::istringstream fields(line);
-            std::string range, perms, offset, device, inode;
-            fields >> range >> perms >> offset >> device >> inode;
-            std::string path;
-            std::getline(fields, path);
-            path.erase(0, path.find_first_not_of(' '));
-            if (!path.empty() && isNodePath(path))
-                return true;
-        }
-    }
-    return false;
+    return processesHold(sandbox_.root(), [this](const std::string& path) { return isNodePath(path); });
 }
 
 void HelperDevice::writeDevicesFile()
@@ -354,6 +292,8 @@ void HelperDevice::writeModulesFile()
     std::ofstream out(sandbox_.hostPath("/proc/modules"), std::ios::trunc);
     if (module_->loaded())
         out << "qorfldrv_mod 16384 0 - Live 0x0000000000000000 (O)\n";
+    if (smi_ && smi_->loaded())
+        out << SmiModule::kName << " 16384 0 - Live 0x0000000000000000 (OE)\n";
 }
 
 SyscallAction HelperDevice::onUname(SyscallCall& call)
@@ -389,7 +329,9 @@ SyscallAction HelperDevice::onLoad(SyscallCall& call, bool fromFile)
         readable = readMemory(pid, call.args[0], image.data(), length);
     }
     int result;
-    if (!module_ || platform_.lockedDown())
+    if (smi_ && readable && smi_->isImage(image))
+        result = smi_->load(image);
+    else if (!module_ || platform_.lockedDown())
         result = -EPERM;
     else if (!readable)
         result = fromFile ? -EBADF : -EFAULT;
@@ -401,13 +343,13 @@ SyscallAction HelperDevice::onLoad(SyscallCall& call, bool fromFile)
         writeDevicesFile();
         writeModulesFile();
     }
-    else if (module_ && readable) {
+    else if (module_ && readable && !(smi_ && smi_->isImage(image))) {
         failedLoader_ = pid;
         failedLoad_ = result;
     }
     json fields = {{"pid", pid}, {"call", fromFile ? "finit_module" : "init_module"},
                    {"image", firstLine(image)}, {"result", result}};
-    if (result == 0)
+    if (result == 0 && !(smi_ && smi_->isImage(image)))
         fields["major"] = module_->major();
     trace_.write("module_load", fields);
     return SyscallAction::skipWith(result);
@@ -470,6 +412,13 @@ SyscallAction HelperDevice::onOpen(SyscallCall& call, int dirfd, uint64_t pathAd
     if (!path)
         return SyscallAction::run();
     std::optional<std::string> host = resolve(pid, dirfd, *path);
+    if (host && *host == memory_.path() && platform_.lockedDown()) {
+        trace_.write("device_open", {{"pid", pid}, {"path", *path}, {"major", 1},
+                                     {"flags", flags & 0xFFFFFFFF}, {"result", -EPERM}});
+        return SyscallAction::skipWith(-EPERM);
+    }
+    if (host && smi_ && smi_->isNode(*host))
+        return smi_->onOpen(call, *path, flags);
     if (!host || !isLiveNode(*host))
         return SyscallAction::run();
     int result;
@@ -488,6 +437,8 @@ SyscallAction HelperDevice::onClose(SyscallCall& call)
     const int fd = asInt(call.args[0]);
     if (nodeOfDescriptor(call.tracee.pid, fd))
         trace_.write("device_close", {{"pid", call.tracee.pid}, {"fd", fd}});
+    else if (smi_ && smi_->isDescriptor(call.tracee.pid, fd))
+        smi_->onClose(call.tracee.pid, fd);
     return SyscallAction::run();
 }
 
@@ -495,6 +446,8 @@ SyscallAction HelperDevice::onIoctl(SyscallCall& call)
 {
     const pid_t pid = call.tracee.pid;
     const int fd = asInt(call.args[0]);
+    if (smi_ && smi_->isDescriptor(pid, fd))
+        return smi_->onIoctl(call);
     if (!nodeOfDescriptor(pid, fd))
         return SyscallAction::run();
     const unsigned cmd = unsigned(call.args[1] & 0xFFFFFFFF);
@@ -536,6 +489,8 @@ SyscallAction HelperDevice::onMmap(SyscallCall& call, bool pages)
 {
     const pid_t pid = call.tracee.pid;
     const int fd = asInt(call.args[4]);
+    if (smi_ && smi_->isDescriptor(pid, fd))
+        return smi_->onMmap(call, pages);
     if (!nodeOfDescriptor(pid, fd))
         return SyscallAction::run();
     const uint64_t length = call.compat ? (call.args[1] & 0xFFFFFFFF) : call.args[1];

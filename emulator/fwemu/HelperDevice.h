@@ -17,7 +17,10 @@
 //                                re-pointed at the current block's physical
 //                                address in /dev/mem
 // Module loading is refused on every platform, with or without "kernel": no
-// program under fwemu ever loads anything into the host's kernel.
+// program under fwemu ever loads anything into the host's kernel. A kernel
+// with the signed SMI module ("smi_module") also has its device (SmiDevice),
+// whose system calls are handed over to it; under a lockdown, opening
+// /dev/mem is refused (EPERM) as a locked-down kernel does.
 #ifndef FWEMU_HELPERDEVICE_H
 #define FWEMU_HELPERDEVICE_H
 
@@ -28,10 +31,12 @@
 #include <optional>
 #include <string>
 
+#include "FirmwareModel.h"
 #include "HelperModule.h"
 #include "PhysicalMemory.h"
 #include "PlatformDescription.h"
 #include "Sandbox.h"
+#include "SmiDevice.h"
 #include "TraceWriter.h"
 #include "Tracer.h"
 
@@ -39,8 +44,8 @@ namespace fwemu {
 
 class HelperDevice {
 public:
-    HelperDevice(const PlatformDescription& platform, Sandbox& sandbox, PhysicalMemory& memory,
-                 TraceWriter& trace);
+    HelperDevice(const PlatformDescription& platform, Sandbox& sandbox, FirmwareModel& firmware,
+                 PhysicalMemory& memory, TraceWriter& trace);
 
     // Lays the kernel tree, the tools and the platform's files into the
     // sandbox. Throws SandboxError.
@@ -48,7 +53,8 @@ public:
     // Adds the system-call traps; call before Tracer::run.
     void install(Tracer& tracer);
     // Writes the "helper_module" trace event: the module's state and the
-    // files left in the current directory and in /dev.
+    // files left in the current directory and in /dev; and the SMI module's
+    // "smi_module" event.
     void finish();
 
 private:
@@ -84,6 +90,7 @@ private:
     PhysicalMemory& memory_;
     TraceWriter& trace_;
     std::unique_ptr<HelperModule> module_;      // null without "kernel"
+    std::unique_ptr<SmiDevice> smi_;            // null without "kernel.smi_module"
     std::map<std::string, Node> nodes_;         // host path -> device number
     // The process whose load failed last: one insmod may try both load
     // calls, and a failed insmod fails with both.

@@ -79,7 +79,7 @@ int runOnPlatform(const fwemu::Options& options)
     PhysicalMemory memory(sandbox.hostPath(Sandbox::kMemory), platform.memorySize);
     FirmwareModel model(platform, memory);
     Tracer tracer(model, *trace);
-    HelperDevice helper(model.platform(), sandbox, memory, *trace);
+    HelperDevice helper(model.platform(), sandbox, model, memory, *trace);
     helper.prepareSandbox();
     helper.install(tracer);
 

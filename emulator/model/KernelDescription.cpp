@@ -145,6 +145,17 @@ KernelDescription KernelDescription::fromJson(const json& j)
     k.loadedAtStart = r.boolean("loaded_at_start", k.loadedAtStart);
     k.mknodError = errorField(r, "mknod_error");
     k.openError = errorField(r, "open_error");
+    if (const json* v = r.find("smi_module"); v != nullptr && !v->is_null()) {
+        if (*v == "installed")
+            k.smiModule = SmiModule::Installed;
+        else if (*v == "loaded")
+            k.smiModule = SmiModule::Loaded;
+        else if (*v == "unsigned")
+            k.smiModule = SmiModule::Unsigned;
+        else
+            r.fail("smi_module", "must be \"installed\", \"loaded\", \"unsigned\" or null");
+    }
+    k.smiAbiVersion = unsigned(r.integer("smi_abi_version", 0, kMaxAbiVersion, k.smiAbiVersion));
     if (const json* v = r.find("files"); v != nullptr && !v->is_null()) {
         if (!v->is_object())
             r.fail("files", "must be an object of sandbox paths and their contents");
@@ -180,6 +191,11 @@ json KernelDescription::toJson() const
         {"mknod_error", mknodError ? json(errnoName(*mknodError)) : json(nullptr)},
         {"open_error", openError ? json(errnoName(*openError)) : json(nullptr)},
         {"files", files},
+        {"smi_module", smiModule == SmiModule::Installed ? json("installed")
+                       : smiModule == SmiModule::Loaded  ? json("loaded")
+                       : smiModule == SmiModule::Unsigned ? json("unsigned")
+                                                          : json(nullptr)},
+        {"smi_abi_version", smiAbiVersion},
     };
 }
 

@@ -17,6 +17,9 @@ namespace fwemu {
 
 struct KernelDescription {
     enum class Tree { Source, Build, None };
+    // The signed SMI module zorvik_smi: none, installed (modprobe loads it),
+    // loaded at start, or installed unsigned (refused under a lockdown).
+    enum class SmiModule { None, Installed, Loaded, Unsigned };
 
     std::string release = "5.10.0-fwemu";   // what "uname -r" prints; "2.4..." is a 2.4 kernel
     Tree tree = Tree::Source;                // where the tree lies under /lib/modules/<release>/
@@ -32,9 +35,12 @@ struct KernelDescription {
     std::optional<int> mknodError;           // errno of every character-device mknod
     std::optional<int> openError;            // errno of every open of a module node
     std::map<std::string, std::string> files;   // sandbox path -> contents
+    SmiModule smiModule = SmiModule::None;
+    unsigned smiAbiVersion = 1;              // the interface version the SMI module reports
 
     static constexpr unsigned kMaxMajor = 511;
     static constexpr unsigned kMaxFailures = 100;
+    static constexpr unsigned kMaxAbiVersion = 0xFFFF;
 
     bool kernel24() const { return release.compare(0, 3, "2.4") == 0; }
     // The tree's path in the sandbox, with a trailing slash; empty for none.

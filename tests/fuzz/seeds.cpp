@@ -102,6 +102,10 @@ int main(int argc, char** argv)
     for (const auto& entry : fs::directory_iterator(FUZZ_PLATFORMS_DIR)) {
         const std::string file = entry.path().string();
         const std::string name = entry.path().stem().string();
+        // In-process, only a firmware memory hole provides the shared buffer.
+        std::ifstream platformFile(file);
+        if (nlohmann::json::parse(platformFile).value("memory_hole", nlohmann::json()).is_null())
+            continue;
 
         Recorded(file, [&](fuzz::Platform& p, fuzz::Input& in) {
             fwemu::PhysicalMemory& m = p.Firmware().Memory();

@@ -1,5 +1,7 @@
 #include "support/Fwemu.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "support/TempDir.h"
@@ -19,8 +21,25 @@ std::vector<json> ReadTrace(const std::string& path)
     return events;
 }
 
-FwemuResult RunFwemu(const json& platform, const FwemuOptions& options)
+bool SmiModuleRoute()
 {
+    const char* route = std::getenv("ZORVIK_TEST_ROUTE");
+    return route != nullptr && std::strcmp(route, "smi_module") == 0;
+}
+
+void ThroughSmiModule(json& platform)
+{
+    platform["lockdown"] = "integrity";
+    if (!platform.contains("kernel") || !platform["kernel"].is_object())
+        platform["kernel"] = json::object();
+    platform["kernel"]["smi_module"] = "loaded";
+}
+
+FwemuResult RunFwemu(const json& given, const FwemuOptions& options)
+{
+    json platform = given;
+    if (SmiModuleRoute())
+        ThroughSmiModule(platform);
     FwemuResult r;
     TempDir dir(options.tempPrefix);
     if (!dir.ok()) {

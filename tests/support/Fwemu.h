@@ -39,7 +39,18 @@ struct FwemuResult : ProcessResult {
     std::vector<std::string> Functions() const;
 };
 
+// Runs the program under fwemu. When the suite runs through the signed SMI
+// module (SmiModuleRoute), the platform is locked down and has the module
+// loaded first.
 FwemuResult RunFwemu(const nlohmann::json& platform, const FwemuOptions& options);
+
+// Whether this run of a suite goes through the signed SMI module: CTest
+// registers the scenario suites a second time with ZORVIK_TEST_ROUTE set to
+// "smi_module", and every scenario must then give what it gives with I/O
+// privilege.
+bool SmiModuleRoute();
+// A platform under lockdown (iopl refused) with the SMI module loaded.
+void ThroughSmiModule(nlohmann::json& platform);
 
 // The events of a trace file, one JSON object a line; blank lines are
 // passed over.

@@ -294,21 +294,34 @@ TEST(FwemuRoute, KernelTreeCompilerAndBuildFailures)
 }
 
 // When neither provider can be had, standard error says why, one line per
-// cause; standard output and the status are those of the failure.
+// cause; standard output and the status are those of the failure. Under a
+// lockdown the way through the signed SMI module comes first: a module that
+// loads carries the run (status 0, nothing said).
 TEST(FwemuRoute, StandardErrorSaysWhy)
 {
     const std::string refused = "ZORVIK: the kernel refused the helper module (insmod failed)";
     const std::string headers = " (a Debian-style system installs it with the package linux-headers-5.10.0-fwemu)\n";
+    const std::string locked = "ZORVIK: I/O privilege refused (iopl: Operation not permitted): kernel lockdown (integrity)\n";
+    const std::string helperLocked =
+        "ZORVIK: kernel lockdown (integrity) refuses unsigned modules\n" + refused + "; kernel lockdown (integrity)\n";
+    const std::string enrol = "mokutil --import /var/lib/dkms/mok.pub";
     struct Case {
         const char* name;
         json kernel;
         json lockdown;
         std::string err;
+        int status = 16;
     } cases[] = {
-        {"lockdown", json::object(), "integrity",
-         "ZORVIK: I/O privilege refused (iopl: Operation not permitted): kernel lockdown (integrity)\n"
-         "ZORVIK: kernel lockdown (integrity) refuses unsigned modules\n" +
-             refused + "; kernel lockdown (integrity)\n"},
+        {"lockdown, no SMI module", json::object(), "integrity",
+         locked + "ZORVIK: the SMI module zorvik_smi is not installed for this kernel; install the package zorvik-dkms "
+                  "and enrol its signing key with " + enrol + "\n" + helperLocked},
+        {"lockdown, SMI module installed", {{"smi_module", "installed"}}, "integrity", "", 0},
+        {"lockdown, SMI module unsigned", {{"smi_module", "unsigned"}}, "integrity",
+         locked + "ZORVIK: the kernel rejected the signature of the SMI module zorvik_smi (Key was rejected by "
+                  "service); enrol its signing key with " + enrol + " and reboot\n" + helperLocked},
+        {"lockdown, SMI module too old", {{"smi_module", "loaded"}, {"smi_abi_version", 0}}, "integrity",
+         locked + "ZORVIK: the SMI module zorvik_smi is too old for this ZORVIK (interface version 0, needs 1); "
+                  "update the package zorvik-dkms and reload the module\n" + helperLocked},
         {"insmod fails, no lockdown", {{"insmod_failures", 2}}, "none", refused + "\n"},
         {"no tree", {{"tree", nullptr}}, nullptr,
          "ZORVIK: no kernel tree for 5.10.0-fwemu at /lib/modules/5.10.0-fwemu/build/" + headers},
@@ -335,7 +348,16 @@ TEST(FwemuRoute, StandardErrorSaysWhy)
         p["lockdown"] = c.lockdown;
         FwemuRun r = RunUnderFwemu(p, ZORVIK_HOST_PATH, {"/GetMode"});
         EXPECT_EQ(OwnLines(r.err), c.err) << r.err;
-        EXPECT_EQ(r.status, 16);
+        EXPECT_EQ(r.status, c.status);
+        if (c.status == 0) {
+            EXPECT_EQ(r.out, HoleOutput({"/GetMode"}));
+            EXPECT_EQ(r.Events("module_load").at(0)["image"], "zorvik_smi module for 5.10.0-fwemu");
+            // The release build through the same device (its i386 records).
+            FwemuRun release = RunUnderFwemu(p, ZORVIK_RELEASE_PATH, {"/GetMode"});
+            EXPECT_EQ(release.out, r.out);
+            EXPECT_EQ(release.status, 0) << release.err;
+            continue;
+        }
         EXPECT_EQ(r.out.substr(r.out.size() - std::string(LOAD_FAILED).size()), LOAD_FAILED);
         Names work = r.HelperModule()["work"].get<Names>();
         EXPECT_EQ(work, c.kernel.contains("files") ? Names{"qorfldrv_mod.o"} : Names{});
@@ -384,6 +406,25 @@ TEST(FwemuRoute, Kernel24)
     EXPECT_TRUE(Contains(cmds, "make /lib/modules/2.4.20-8/build/ clean> /dev/null"));
     EXPECT_EQ(r.Events("module_load").at(0)["image"], "qorfldrv module for 2.4.20-8");
     ExpectCleanEnd(r, {});
+}
+
+// The SMI module's device as a program sees it (64-bit and i386): each of its
+// refusals, and that only the SMIs it raised are counted, as the trace shows.
+TEST(FwemuRoute, SmiDeviceRefusals)
+{
+    for (const char* probe : {SMI_PROBE_PATH, SMI_PROBE32_PATH}) {
+        SCOPED_TRACE(probe);
+        json p = DriverPlatform();
+        p["lockdown"] = "integrity";
+        p["kernel"]["smi_module"] = "loaded";
+        FwemuRun r = RunUnderFwemu(p, probe, {});
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(r.out.find("not ok"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("PASSED\n"), std::string::npos) << r.out;
+        EXPECT_EQ(r.PortWrites().size(), 1u);
+        ASSERT_EQ(r.Events("smi_module").size(), 1u);
+        EXPECT_EQ(r.Events("smi_module")[0]["smi_count"], 1);
+    }
 }
 
 // The device's protocol as a program sees it, through the probe: 64-bit and

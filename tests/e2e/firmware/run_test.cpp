@@ -49,6 +49,10 @@ TEST(Run, EndsBeforeTheFirmwareModulesExecute)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        // Through the SMI module its own buffer serves a firmware without a
+        // hole (the closed-route table of tests/e2e/driver has that run).
+        if (!c.hole && testsupport::SmiModuleRoute())
+            continue;
         json platform = BasePlatform();
         if (!c.hole)
             platform["memory_hole"] = nullptr;
@@ -104,6 +108,8 @@ TEST(Run, NmiWatchdogIsSwitchedBackOn)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        if (!c.hole && testsupport::SmiModuleRoute())
+            continue;
         json platform = BasePlatform();
         platform["nmi_watchdog"] = c.watchdog;
         if (!c.hole)

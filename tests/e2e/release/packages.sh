@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Debian packages: built with CPack from the build directory, checked
 # with lintian (no errors), unpacked into a throwaway root, where the
-# installed fwemu runs the installed ZORVIK on the installed default
-# platform; the installed tessvin and the bash completion work too, and the
-# SMI module's sources of zorvik-dkms are laid out for DKMS and build.
+# installed fwemu runs the installed ZORVIK (i386 and amd64) on the
+# installed default platform; the installed tessvin and the bash completion
+# work too, and the SMI module's sources of zorvik-dkms are laid out for DKMS
+# and build.
 #   packages.sh BUILD_DIR
 set -uo pipefail
 build=$1
@@ -15,15 +16,23 @@ trap 'rm -rf "$work"' EXIT
 (cd "$build" && cpack -G DEB -B "$work/debs" >"$work/cpack.log" 2>&1)
 check "cpack builds the packages" '[ $? -eq 0 ]' || cat "$work/cpack.log"
 debs=("$work"/debs/*.deb)
-check "four packages: zorvik (i386), tessvin, zorvik-fwemu, zorvik-dkms (all)" \
-  '[ "$(for d in "${debs[@]}"; do echo "$(dpkg-deb -f "$d" Package) $(dpkg-deb -f "$d" Architecture)"; done | sort | paste -sd,)" = "tessvin $(dpkg --print-architecture),zorvik i386,zorvik-dkms all,zorvik-fwemu $(dpkg --print-architecture)" ]'
+check "five packages: zorvik (i386 and amd64), tessvin, zorvik-fwemu, zorvik-dkms (all)" \
+  '[ "$(for d in "${debs[@]}"; do echo "$(dpkg-deb -f "$d" Package) $(dpkg-deb -f "$d" Architecture)"; done | LC_ALL=C sort | paste -sd,)" = "tessvin $(dpkg --print-architecture),zorvik amd64,zorvik i386,zorvik-dkms all,zorvik-fwemu $(dpkg --print-architecture)" ]'
 
 lintian --fail-on error "${debs[@]}" >"$work/lintian.log" 2>&1
 check "lintian finds no error" '[ $? -eq 0 ]'
 grep -v 'root privileges' "$work/lintian.log"
 
+# One root with the i386 zorvik, one with the amd64 one.
 root=$work/root
-for d in "${debs[@]}"; do dpkg-deb -x "$d" "$root"; done
+root64=$work/root64
+for d in "${debs[@]}"; do
+  if [ "$(dpkg-deb -f "$d" Package) $(dpkg-deb -f "$d" Architecture)" = "zorvik amd64" ]; then
+    dpkg-deb -x "$d" "$root64"
+  else
+    dpkg-deb -x "$d" "$root"
+  fi
+done
 check "fwemu depends on busybox-static" \
   '[[ $(dpkg-deb -f "$work"/debs/zorvik-fwemu_*.deb Depends) == *busybox-static* ]]'
 
@@ -49,18 +58,23 @@ if [ -n "$kdir" ]; then
     tail -20 "$work/module.log"
 fi
 
-# fwemu traces only programs the kernel runs natively: the i386 ZORVIK where
-# the kernel runs the (argument-less, idle) 32-bit fwemu probe.
+# fwemu traces only programs the kernel runs natively: the amd64 package's
+# ZORVIK always, the i386 one where the kernel runs the (argument-less, idle)
+# 32-bit fwemu probe.
+out64=$("$root/usr/bin/fwemu" --trace "$work/trace.jsonl" -- "$root64/usr/sbin/ZORVIK" /GetBootOrder 2>&1)
+rc=$?
+check "installed fwemu runs the amd64 package's x86-64 ZORVIK /GetBootOrder (status $rc)" \
+  '[ $rc -eq 0 ] && [[ $out64 == *" SATA HDD"*" Network"* ]] && [[ $(file -b "$root64/usr/sbin/ZORVIK") == *"ELF 64-bit"*"x86-64"*"statically linked"* ]]'
+platform=$(head -n 1 "$work/trace.jsonl" | sed -n 's/.*"platform":"\([^"]*\)".*/\1/p')
+check "on the installed default platform ($platform)" \
+  '[ "$(realpath "$platform")" = "$root/usr/share/zorvik/platforms/legacy-desktop.json" ]'
 if "$build/tests/e2e/fwemu/fwemu_probe32" 2> /dev/null; then
-  out=$("$root/usr/bin/fwemu" --trace "$work/trace.jsonl" -- "$root/usr/sbin/ZORVIK" /GetBootOrder 2>&1)
+  out=$("$root/usr/bin/fwemu" -- "$root/usr/sbin/ZORVIK" /GetBootOrder 2>&1)
   rc=$?
-  check "installed fwemu runs the installed ZORVIK /GetBootOrder (status $rc)" \
+  check "installed fwemu runs the installed i386 ZORVIK /GetBootOrder (status $rc)" \
     '[ $rc -eq 0 ] && [[ $out == *" SATA HDD"*" Network"* ]]'
-  platform=$(head -n 1 "$work/trace.jsonl" | sed -n 's/.*"platform":"\([^"]*\)".*/\1/p')
-  check "on the installed default platform ($platform)" \
-    '[ "$(realpath "$platform")" = "$root/usr/share/zorvik/platforms/legacy-desktop.json" ]'
 else
-  echo "skip: this kernel runs no i386 program; the installed ZORVIK is not run under fwemu"
+  echo "skip: this kernel runs no i386 program; the i386 package's ZORVIK is not run under fwemu"
 fi
 
 out=$("$root/usr/sbin/tessvin" -h 2>&1)

@@ -160,7 +160,8 @@ TEST(KernelObject, WrittenBackAsRead)
     json k = {{"release", "2.4.20-8"}, {"tree", "build"}, {"include_linux", true}, {"remap_pfn_range", false},
               {"remap_page_range", 4}, {"boot_config", false}, {"gcc", true}, {"make", "fails"},
               {"insmod_failures", 2}, {"major", 254}, {"loaded_at_start", true}, {"mknod_error", "EPERM"},
-              {"open_error", nullptr}, {"files", {{"/work/qorfl", "x"}}}};
+              {"open_error", nullptr}, {"files", {{"/work/qorfl", "x"}}}, {"smi_module", "unsigned"},
+              {"smi_abi_version", 2}};
     KernelDescription d = KernelDescription::fromJson(k);
     EXPECT_TRUE(d.kernel24());
     EXPECT_EQ(d.treePath(), "/lib/modules/2.4.20-8/build/");

@@ -1,0 +1,185 @@
+#include "SmiDevice.h"
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "ProcessAccess.h"
+
+namespace fwemu {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr unsigned kCapSysRawio = 17;
+
+int asInt(uint64_t arg)
+{
+    return int(int32_t(uint32_t(arg)));
+}
+
+const char* requestName(unsigned cmd)
+{
+    switch (cmd) {
+    case ZORVIK_SMI_IOC_INFO:
+        return "INFO";
+    case ZORVIK_SMI_IOC_RAISE:
+        return "RAISE";
+    case ZORVIK_SMI_IOC_SET_MAILBOX:
+        return "SET_MAILBOX";
+    default:
+        return "unknown";
+    }
+}
+
+void writeSandboxFile(const std::string& path, const std::string& contents)
+{
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+    out.close();
+    if (!out)
+        throw SandboxError("cannot build the sandbox: cannot write " + path);
+}
+
+} // namespace
+
+SmiDevice::SmiDevice(const PlatformDescription& platform, Sandbox& sandbox, FirmwareModel& firmware,
+                     PhysicalMemory& memory, TraceWriter& trace)
+    : platform_(platform), sandbox_(sandbox), memory_(memory), trace_(trace),
+      module_(*platform.kernel, platform, firmware, memory), node_(sandbox.hostPath(SmiModule::kDevice))
+{
+}
+
+void SmiDevice::prepareSandbox()
+{
+    const std::string dir = "/lib/modules/" + platform_.kernel->release + "/";
+    writeSandboxFile(sandbox_.hostPath(dir + SmiModule::kModuleFile), module_.image());
+    writeSandboxFile(sandbox_.hostPath(dir + "modules.dep"), std::string(SmiModule::kModuleFile) + ":\n");
+    if (module_.loaded())
+        makeNode();
+}
+
+// The node udev would make: a hard link to physical memory, so that a
+// mapping at a physical address is that memory once the checks let it run.
+void SmiDevice::makeNode()
+{
+    if (::link(memory_.path().c_str(), node_.c_str()) != 0 && errno != EEXIST)
+        throw SandboxError("cannot make " + std::string(SmiModule::kDevice) + ": " + std::strerror(errno));
+}
+
+int SmiDevice::load(const std::string& image)
+{
+    const int result = module_.load(image);
+    if (result == 0)
+        makeNode();
+    return result;
+}
+
+bool SmiDevice::isNode(const std::string& hostPath) const
+{
+    struct stat node {}, mem {};
+    return hostPath == node_ && ::lstat(node_.c_str(), &node) == 0 && ::stat(memory_.path().c_str(), &mem) == 0 &&
+           node.st_ino == mem.st_ino && node.st_dev == mem.st_dev;
+}
+
+bool SmiDevice::isDescriptor(pid_t pid, int fd) const
+{
+    return fd >= 0 && readLink("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd)) == node_;
+}
+
+SyscallAction SmiDevice::onOpen(SyscallCall& call, const std::string& path, uint64_t flags)
+{
+    const pid_t pid = call.tracee.pid;
+    const bool inUse = processesHold(sandbox_.root(), [this](const std::string& p) { return p == node_; });
+    const int result = module_.open(hasCapability(pid, kCapSysRawio), inUse);
+    trace_.write("smi_device", {{"pid", pid}, {"call", "open"}, {"path", path}, {"flags", flags & 0xFFFFFFFF},
+                                {"result", result}});
+    // The open itself runs: it opens the node, which is /dev/mem's file.
+    return result == 0 ? SyscallAction::run() : SyscallAction::skipWith(result);
+}
+
+void SmiDevice::onClose(pid_t pid, int fd)
+{
+    trace_.write("smi_device", {{"pid", pid}, {"call", "close"}, {"fd", fd}});
+}
+
+SyscallAction SmiDevice::onIoctl(SyscallCall& call)
+{
+    const pid_t pid = call.tracee.pid;
+    const int fd = asInt(call.args[0]);
+    const unsigned cmd = unsigned(call.args[1] & 0xFFFFFFFF);
+    const uint64_t arg = call.compat ? (call.args[2] & 0xFFFFFFFF) : call.args[2];
+    json detail = {{"pid", pid}, {"call", "ioctl"}, {"fd", fd}, {"cmd", requestName(cmd)}, {"code", cmd}};
+    int result = 0;
+    if (cmd == ZORVIK_SMI_IOC_INFO) {
+        const zorvik_smi_info info = module_.info();
+        result = writeMemory(pid, arg, &info, sizeof info) ? 0 : -EFAULT;
+    } else if (cmd == ZORVIK_SMI_IOC_RAISE) {
+        zorvik_smi_raise request{};
+        PortWrite write;
+        PortWriteOutcome outcome;
+        if (!readMemory(pid, arg, &request, sizeof request))
+            result = -EFAULT;
+        else
+            result = module_.raise(request, write, outcome);
+        detail["port"] = request.port;
+        detail["al"] = request.code;
+        if (result == 0) {
+            // The SMI, traced as the port write it stands for.
+            json fields = {{"pid", pid},        {"port", write.port}, {"al", write.al},
+                           {"ebx", write.ebx},  {"ecx", write.ecx},   {"form", SmiModule::kName}};
+            if (outcome.ebx)
+                fields["ebx_after"] = *outcome.ebx;
+            for (auto it = outcome.detail.begin(); it != outcome.detail.end(); ++it)
+                fields[it.key()] = it.value();
+            trace_.write("port_write", fields);
+            if (!writeMemory(pid, arg, &request, sizeof request))
+                result = -EFAULT;
+            if (result == 0)
+                return SyscallAction::skipWith(0);
+        }
+    } else if (cmd == ZORVIK_SMI_IOC_SET_MAILBOX) {
+        result = module_.setMailbox(detail);
+    } else {
+        result = -ENOTTY;
+    }
+    detail["result"] = result;
+    trace_.write("smi_device", detail);
+    return SyscallAction::skipWith(result);
+}
+
+SyscallAction SmiDevice::onMmap(SyscallCall& call, bool pages)
+{
+    const uint64_t length = call.compat ? (call.args[1] & 0xFFFFFFFF) : call.args[1];
+    const uint64_t prot = call.args[2], flags = call.args[3];
+    const uint64_t offset = pages ? call.args[5] * SmiModule::kPage : call.args[5];
+    // Refusals of the kernel's own, before the device is asked: it runs them.
+    if (length == 0 || offset % SmiModule::kPage != 0)
+        return SyscallAction::run();
+    const uint32_t type = uint32_t(flags) & MAP_TYPE;
+    const bool shared = type == MAP_SHARED || type == MAP_SHARED_VALIDATE;
+    json detail = {{"pid", call.tracee.pid}, {"call", "mmap"},        {"fd", asInt(call.args[4])},
+                   {"length", length},       {"offset", offset},      {"prot", prot & 0xFFFFFFFF},
+                   {"flags", flags & 0xFFFFFFFF}};
+    const int result = module_.mmap(offset, length, (prot & PROT_WRITE) != 0, shared, detail);
+    trace_.write("smi_device", detail);
+    // The node is physical memory: the mapping at the offset asked for is
+    // the window itself.
+    return result == 0 ? SyscallAction::run() : SyscallAction::skipWith(result);
+}
+
+void SmiDevice::finish()
+{
+    trace_.write("smi_module", module_.state());
+}
+
+} // namespace fwemu
