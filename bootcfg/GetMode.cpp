@@ -50,7 +50,7 @@ static void CommandHelp(bool headerPass)
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    RegisterQueueItem(modules, &GetModeQueueItem, MODULE_ID_GET_MODE, COMMAND_PRIORITY, false,
-                      ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
+    RegisterQueueItem(modules, &GetModeQueueItem, MODULE_ID_GET_MODE, COMMAND_PRIORITY, false, ParsingCommandFunction,
+                      ExecutionActionFunction, CommandHelp);
     return 0;
 }

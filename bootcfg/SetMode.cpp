@@ -51,8 +51,8 @@ static int ExecutionActionFunction(QX3_QUEUE_LIST& /*modules*/)
         return QX3_ERR_ONLY_LEGACY;
     }
 
-    int result = SendRequest(SMI_CLASS_SET_SETTING, SMI_SELECT_SETTING, setting, 0, 0, QX3_ERR_NO_SET_MODE,
-                             QX3_ERR_SET_MODE);
+    int result =
+        SendRequest(SMI_CLASS_SET_SETTING, SMI_SELECT_SETTING, setting, 0, 0, QX3_ERR_NO_SET_MODE, QX3_ERR_SET_MODE);
     if (result != 0)
         return result;
 
@@ -70,8 +70,8 @@ static void CommandHelp(bool headerPass)
 
 static int RegisterFunction(QX3_QUEUE_LIST& modules)
 {
-    RegisterQueueItem(modules, &SetModeQueueItem, MODULE_ID_SET_MODE, COMMAND_PRIORITY, false,
-                      ParsingCommandFunction, ExecutionActionFunction, CommandHelp);
+    RegisterQueueItem(modules, &SetModeQueueItem, MODULE_ID_SET_MODE, COMMAND_PRIORITY, false, ParsingCommandFunction,
+                      ExecutionActionFunction, CommandHelp);
     LEGACYModeFlag = false;
     UEFIModeFlag = false;
     return 0;

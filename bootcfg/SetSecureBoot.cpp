@@ -73,8 +73,7 @@ static int ExecutionActionFunction(QX3_QUEUE_LIST& /*modules*/)
     } else if (SetSecureOFFFlag) {
         cls = SMI_CLASS_SET_SETTING;
     }
-    result = SendRequest(cls, SMI_SELECT_SETTING, SETTING_SECURE_BOOT, state, 0, QX3_ERR_NO_GET_MODE,
-                         QX3_ERR_GET_MODE);
+    result = SendRequest(cls, SMI_SELECT_SETTING, SETTING_SECURE_BOOT, state, 0, QX3_ERR_NO_GET_MODE, QX3_ERR_GET_MODE);
     if (result != 0)
         return result;
 

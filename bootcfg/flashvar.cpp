@@ -106,8 +106,8 @@ int CheckBootModeGate(uint32_t current, const BOOT_MODE_VALUES* mode)
         return 0;
     }
     if (current == mode->Uefi) {
-        bool uefiCommand = GetBootOptionFlag || AddBootOptionFlag || DelBootOptionFlag ||
-                           SetFirstBootOptionFlag || SetSecureBootFlag;
+        bool uefiCommand =
+            GetBootOptionFlag || AddBootOptionFlag || DelBootOptionFlag || SetFirstBootOptionFlag || SetSecureBootFlag;
         if (!uefiCommand)
             return QX3_ERR_ONLY_LEGACY;
         return 0;
@@ -276,8 +276,7 @@ int SendLabelRequest(uint16_t select, const unsigned short* label, const unsigne
         PutWideText(BOOT_LOADER_OFFSET, loader);
         loaderPlace = gIntrBufPhyAddr + BOOT_LOADER_OFFSET;
     }
-    return SendRequest(SMI_CLASS_OEM, select, gIntrBufPhyAddr + SMI_PAYLOAD_OFFSET, loaderPlace, 0, notHandled,
-                       failed);
+    return SendRequest(SMI_CLASS_OEM, select, gIntrBufPhyAddr + SMI_PAYLOAD_OFFSET, loaderPlace, 0, notHandled, failed);
 }
 
 // Reads the name of one device from the description window: at most
@@ -286,8 +285,7 @@ int SendLabelRequest(uint16_t select, const unsigned short* label, const unsigne
 static void ReadDescription(const unsigned char* window, unsigned int offset, char* name)
 {
     unsigned int length = 0;
-    while (length < BBS_NAME_MAX && offset + length < BBS_DESCRIPTION_WINDOW &&
-           window[offset + length] != 0) {
+    while (length < BBS_NAME_MAX && offset + length < BBS_DESCRIPTION_WINDOW && window[offset + length] != 0) {
         name[length] = (char)window[offset + length];
         length++;
     }

@@ -42,10 +42,10 @@
 #define SMI_STATUS_SUCCESS 0u
 
 // Places in the shared SMI buffer.
-#define SMI_PAYLOAD_OFFSET 36       // label, boot option list, priority list
-#define BBS_IPL_TABLE_OFFSET 52     // IPL table, then the skip list
-#define BOOT_LOADER_OFFSET 292      // loader path of a new boot option
-#define BOOT_LABEL_AREA_BYTES 256   // label bytes before the loader path
+#define SMI_PAYLOAD_OFFSET 36     // label, boot option list, priority list
+#define BBS_IPL_TABLE_OFFSET 52   // IPL table, then the skip list
+#define BOOT_LOADER_OFFSET 292    // loader path of a new boot option
+#define BOOT_LABEL_AREA_BYTES 256 // label bytes before the loader path
 
 // Command-line text areas of the boot option commands, and the longest label
 // whose UTF-16 form (terminator included) fits before the loader path.

@@ -33,8 +33,8 @@ unsigned char* QX3_AcpiMapMem(unsigned int phys, unsigned int len)
     int fd = smiModule ? fcntl(gSmiDeviceFd, F_DUPFD_CLOEXEC, 0) : open("/dev/mem", O_RDONLY);
     if (fd == -1)
         return nullptr;
-    void* p = mmap(nullptr, (size_t)len + off, PROT_READ, smiModule ? MAP_SHARED : MAP_PRIVATE, fd,
-                   (off_t)(phys - off));
+    void* p =
+        mmap(nullptr, (size_t)len + off, PROT_READ, smiModule ? MAP_SHARED : MAP_PRIVATE, fd, (off_t)(phys - off));
     close(fd);
     if (p == MAP_FAILED)
         return nullptr;
@@ -85,8 +85,7 @@ bool QX3_GetAcpiRsdtXsdt()
 
     if (RsdPtrInit) {
         RsdtInit = QX3_GetAcpiTableImpl((unsigned char*)&Rsdt, RsdPtr.RsdtAddress, sizeof(Rsdt)) != nullptr;
-        XsdtInit = QX3_GetAcpiTableImpl((unsigned char*)&Xsdt, (uint32_t)RsdPtr.XsdtAddress, sizeof(Xsdt)) !=
-                   nullptr;
+        XsdtInit = QX3_GetAcpiTableImpl((unsigned char*)&Xsdt, (uint32_t)RsdPtr.XsdtAddress, sizeof(Xsdt)) != nullptr;
     }
     return RsdPtrInit && RsdtInit && XsdtInit;
 }
@@ -146,8 +145,7 @@ static ROOT_WALK_RESULT WalkRootTable(const ACPI_ROOT_VIEW& root, unsigned int s
             return ROOT_WALK_READ_FAILED;
         if (header.Signature != signature)
             continue;
-        if (header.Length <= size &&
-            QX3_GetAcpiTableImpl((unsigned char*)buffer, address, header.Length) == nullptr)
+        if (header.Length <= size && QX3_GetAcpiTableImpl((unsigned char*)buffer, address, header.Length) == nullptr)
             return ROOT_WALK_READ_FAILED;
         *length = header.Length;
         return ROOT_WALK_MATCH;

@@ -117,8 +117,7 @@ int CopyBiosInfoToAnotherBuffer(sROMInfo* info)
         gpFlashInfo->Version = info->Version;
         unsigned int entries = sizeof(FLASH_BLOCK_ENTRY) * n;
         unsigned int room = SMI_BUFFER_SIZE - ROM_INFO_OLD_ENTRIES_OFFSET;
-        memcpy(copy + ROM_INFO_ENTRIES_OFFSET, answer + ROM_INFO_OLD_ENTRIES_OFFSET,
-               entries < room ? entries : room);
+        memcpy(copy + ROM_INFO_ENTRIES_OFFSET, answer + ROM_INFO_OLD_ENTRIES_OFFSET, entries < room ? entries : room);
     }
     return 0;
 }

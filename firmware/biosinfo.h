@@ -15,7 +15,7 @@
 #define ROM_INFO_ENTRIES_OFFSET 16
 
 #define FLASH_CHIP_NAME_SIZE 48
-#define FPS_NAME_DISTANCE 8 // from "$FPS" to the flash part name
+#define FPS_NAME_DISTANCE 8   // from "$FPS" to the flash part name
 #define BPT_LENGTH_DISTANCE 4 // from "$BPT" to the project-identifier length
 #define PROJECT_ID_LENGTH_UNKNOWN 0xFF
 
@@ -33,9 +33,9 @@ static_assert(sizeof(FLASH_BLOCK_ENTRY) == 9, "block entry is 9 bytes");
 // shared buffer. Reserved is present from layout 11 on; up to layout 10 the
 // block entries start in its place.
 struct sROMInfo {
-    uint32_t Size;       // answer area; the request sets 0x10000
-    uint8_t Status;      // the request sets 1, the firmware clears it
-    uint8_t Version;     // layout version
+    uint32_t Size;   // answer area; the request sets 0x10000
+    uint8_t Status;  // the request sets 1, the firmware clears it
+    uint8_t Version; // layout version
     uint16_t BlockCount;
     uint8_t Reserved[8];
 };

@@ -38,7 +38,7 @@ struct DORE_DESC_HEADER {
     uint16_t Version;       // g_DoreVer; the version query's answer
     uint16_t RunningOffset; // where the next header goes; the message text in an answer
     uint32_t FunctionBit;
-    uint16_t Status;        // DORE_STATUS_* bits, written by the firmware
+    uint16_t Status; // DORE_STATUS_* bits, written by the firmware
     uint16_t DescSize;
     uint16_t PlatformType;
 };

@@ -52,8 +52,7 @@ bool DORE_GetSupportedPolicy(FLASH_POLICY_INFO_BLOCK* block)
     unsigned char* buffer = DOREHeaderGen(DORE_SECURE_FLASH_GET_POLICY);
     if (buffer == nullptr)
         return false;
-    FLASH_POLICY_INFO_BLOCK* answer =
-        (FLASH_POLICY_INFO_BLOCK*)(buffer + ((DORE_DESC_HEADER*)buffer)->RunningOffset);
+    FLASH_POLICY_INFO_BLOCK* answer = (FLASH_POLICY_INFO_BLOCK*)(buffer + ((DORE_DESC_HEADER*)buffer)->RunningOffset);
     answer->Status = FLASH_POLICY_PENDING;
     SWSMI_SECFLASH();
     DORE_Message();

@@ -55,8 +55,8 @@ void PutArgvIntoList(QX3_ARGV_LIST& args, int argc, char** argv)
     }
 }
 
-void RegisterQueueItem(QX3_QUEUE_LIST& modules, QX3_QUEUE_ITEM* item, ENUM_MODULE_ID id, uint16_t priority,
-                       bool enable, PARSING_COMMAND_FUNC parse, EXECUTION_ACTION_FUNC execute, COMMAND_HELP_FUNC help)
+void RegisterQueueItem(QX3_QUEUE_LIST& modules, QX3_QUEUE_ITEM* item, ENUM_MODULE_ID id, uint16_t priority, bool enable,
+                       PARSING_COMMAND_FUNC parse, EXECUTION_ACTION_FUNC execute, COMMAND_HELP_FUNC help)
 {
     item->ModuleId = id;
     item->ParsingCommand = parse;
@@ -74,21 +74,11 @@ void RegisterQueueItem(QX3_QUEUE_LIST& modules, QX3_QUEUE_ITEM* item, ENUM_MODUL
 int InitializeModules()
 {
     REGISTER_QUEUE_ITEM_FUNC chain[] = {
-        RegisterInitBiosInfoQueueItem,
-        RegisterSecureFlashQueueItem,
-        RegisterusageheadQueueItem,
-        RegisterGetTypeDAQueueItem,
-        RegisterAddBootOptionQueueItem,
-        RegisterDelBootOptionQueueItem,
-        RegisterGetBootOptionQueueItem,
-        RegisterGetBootOrderQueueItem,
-        RegisterGetModeQueueItem,
-        RegisterSetFirstBootOptionQueueItem,
-        RegisterSetFirstBootOrderQueueItem,
-        RegisterSetModeQueueItem,
-        RegisterSetSecureBootQueueItem,
-        RegisterusagefootQueueItem,
-        PtrLastQueueItem,
+        RegisterInitBiosInfoQueueItem,       RegisterSecureFlashQueueItem,       RegisterusageheadQueueItem,
+        RegisterGetTypeDAQueueItem,          RegisterAddBootOptionQueueItem,     RegisterDelBootOptionQueueItem,
+        RegisterGetBootOptionQueueItem,      RegisterGetBootOrderQueueItem,      RegisterGetModeQueueItem,
+        RegisterSetFirstBootOptionQueueItem, RegisterSetFirstBootOrderQueueItem, RegisterSetModeQueueItem,
+        RegisterSetSecureBootQueueItem,      RegisterusagefootQueueItem,         PtrLastQueueItem,
     };
     for (REGISTER_QUEUE_ITEM_FUNC slot : chain) {
         if (slot == nullptr)
@@ -173,16 +163,9 @@ void CleanAll()
     CleanUpArgvList();
     QueueItemList.clear();
     CLEAN_UP_HOOK chain[] = {
-        CleanFlashIfcHook,
-        CleanUpFileHubHook,
-        CleanMemMgrHook,
-        CleanBiosInfoHook,
-        CleanAddBootOptionHook,
-        CleanDelBootOptionHook,
-        CleanGetBootOptionHook,
-        CleanSetFirstBootOptionHook,
-        PtrLastCleanUpResourceHook,
-        PtrLastCleanUpResourceHook2,
+        CleanFlashIfcHook,          CleanUpFileHubHook,          CleanMemMgrHook,        CleanBiosInfoHook,
+        CleanAddBootOptionHook,     CleanDelBootOptionHook,      CleanGetBootOptionHook, CleanSetFirstBootOptionHook,
+        PtrLastCleanUpResourceHook, PtrLastCleanUpResourceHook2,
     };
     for (CLEAN_UP_HOOK hook : chain) {
         if (hook != nullptr)

@@ -39,8 +39,8 @@ extern REGISTER_QUEUE_ITEM_FUNC RegisterusagefootQueueItem;
 
 // Fills a module's record as every module registers it (no error action,
 // parsing never stopped, bEnable as given) and appends it to the module list.
-void RegisterQueueItem(QX3_QUEUE_LIST& modules, QX3_QUEUE_ITEM* item, ENUM_MODULE_ID id, uint16_t priority,
-                       bool enable, PARSING_COMMAND_FUNC parse, EXECUTION_ACTION_FUNC execute, COMMAND_HELP_FUNC help);
+void RegisterQueueItem(QX3_QUEUE_LIST& modules, QX3_QUEUE_ITEM* item, ENUM_MODULE_ID id, uint16_t priority, bool enable,
+                       PARSING_COMMAND_FUNC parse, EXECUTION_ACTION_FUNC execute, COMMAND_HELP_FUNC help);
 
 void InitializeLibs();
 void InitializeGlobalVariables();

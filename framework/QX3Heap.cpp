@@ -27,9 +27,27 @@ void* AllocOrEndRun(size_t size)
 
 } // namespace
 
-void* operator new(size_t size) { return AllocOrEndRun(size); }
-void* operator new[](size_t size) { return AllocOrEndRun(size); }
-void operator delete(void* block) noexcept { free(block); }
-void operator delete[](void* block) noexcept { free(block); }
-void operator delete(void* block, size_t) noexcept { free(block); }
-void operator delete[](void* block, size_t) noexcept { free(block); }
+void* operator new(size_t size)
+{
+    return AllocOrEndRun(size);
+}
+void* operator new[](size_t size)
+{
+    return AllocOrEndRun(size);
+}
+void operator delete(void* block) noexcept
+{
+    free(block);
+}
+void operator delete[](void* block) noexcept
+{
+    free(block);
+}
+void operator delete(void* block, size_t) noexcept
+{
+    free(block);
+}
+void operator delete[](void* block, size_t) noexcept
+{
+    free(block);
+}

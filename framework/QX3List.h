@@ -5,8 +5,7 @@
 #ifndef QX3LIST_H
 #define QX3LIST_H
 
-template <typename T>
-class QX3List {
+template <typename T> class QX3List {
 public:
     struct NODE {
         NODE* next;

@@ -230,4 +230,3 @@ void FLASH_UnloadDriver()
     remove("./qorfldrv_mod");
     RunCommand("rmmod qorfldrv_mod");
 }
-

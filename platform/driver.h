@@ -19,21 +19,20 @@
 // The record of CMD_ALLOC and CMD_FREE, laid out as the generated qorfldrv.h
 // declares it for the same ABI: five machine words.
 typedef struct tagQORFLDRV_ALLOC {
-    long size;               // bytes wanted (CMD_ALLOC)
-    unsigned long kvirtlen;  // the module's own
-    void* kmallocptr;        // the module's own
-    void* kvirtadd;          // reply: kernel virtual address of the block
-    void* kphysadd;          // reply: physical address; CMD_FREE: block to free
+    long size;              // bytes wanted (CMD_ALLOC)
+    unsigned long kvirtlen; // the module's own
+    void* kmallocptr;       // the module's own
+    void* kvirtadd;         // reply: kernel virtual address of the block
+    void* kphysadd;         // reply: physical address; CMD_FREE: block to free
 } QORFLDRV_ALLOC;
 
-static_assert(sizeof(QORFLDRV_ALLOC) == (sizeof(long) == 8 ? 40 : 20),
-              "QORFLDRV_ALLOC must match the module's record");
+static_assert(sizeof(QORFLDRV_ALLOC) == (sizeof(long) == 8 ? 40 : 20), "QORFLDRV_ALLOC must match the module's record");
 
 // Size of every text buffer of this unit: paths and composed command lines.
 #define DRV_TEXT_SIZE 128
 
-extern int generatedrv;              // 1 while "/gendrv" is being served
-extern char gendir[DRV_TEXT_SIZE];   // output directory of the package
+extern int generatedrv;            // 1 while "/gendrv" is being served
+extern char gendir[DRV_TEXT_SIZE]; // output directory of the package
 
 // Serves "/makedrv" and "/gendrv": true when the request was served.
 // True when something exists at path (a file, directory or device).

@@ -149,21 +149,13 @@ static bool IsSafePathValue(const char* value, const char* const* uses, size_t c
 
 // The command lines and paths that take the output directory...
 static const char* const GENDIR_USES[] = {
-    "mkdir -p %s",
-    "cp -f .temp/qorwrap.c %s/qorwrap.c",
-    "cp -f .temp/qorwrap.h %s/qorwrap.h",
-    "%s/Makefile",
-    "cp -f ./.temp/qorfldrv.o %s/qorfldrv.o",
-    "cp -f ./.temp/qorfldrv.o_shipped %s/qorfldrv.o_shipped",
+    "mkdir -p %s", "cp -f .temp/qorwrap.c %s/qorwrap.c",     "cp -f .temp/qorwrap.h %s/qorwrap.h",
+    "%s/Makefile", "cp -f ./.temp/qorfldrv.o %s/qorfldrv.o", "cp -f ./.temp/qorfldrv.o_shipped %s/qorfldrv.o_shipped",
 };
 // ...and those that take a kernel tree named with KERNEL=.
 static const char* const KERNEL_USES[] = {
-    "KERNEL=%s ",
-    "make KERNEL=%s clean> /dev/null",
-    "make KERNEL=%s > /dev/null",
-    "%s/include/linux",
-    "%s/include/linux/mm.h",
-    "cat %s/include/linux/mm.h | grep remap_pfn_range",
+    "KERNEL=%s ",       "make KERNEL=%s clean> /dev/null", "make KERNEL=%s > /dev/null",
+    "%s/include/linux", "%s/include/linux/mm.h",           "cat %s/include/linux/mm.h | grep remap_pfn_range",
 };
 
 #pragma GCC diagnostic push

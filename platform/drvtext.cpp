@@ -15,10 +15,10 @@
 
 // What the run-time parts of one file depend on.
 typedef struct {
-    bool Kernel24;          // a 2.4 kernel
-    bool MoveModuleUp;      // the 2.4 build Makefile moves the module to ..
-    const char* BannerGap;  // between the banner's title and "v"
-    const char* KernelDir;  // the tree whose mm.h the remap wrapper follows
+    bool Kernel24;         // a 2.4 kernel
+    bool MoveModuleUp;     // the 2.4 build Makefile moves the module to ..
+    const char* BannerGap; // between the banner's title and "v"
+    const char* KernelDir; // the tree whose mm.h the remap wrapper follows
 } DRV_TEXT_CONTEXT;
 
 // The remap calls: the 2.6 form with a page frame number, the five-argument

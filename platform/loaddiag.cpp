@@ -133,12 +133,15 @@ static void ExplainSmiModule()
     const LOAD_DIAGNOSIS& d = g_LoadDiagnosis;
     switch (d.SmiModuleState) {
     case SMI_MODULE_NOT_INSTALLED:
-        fprintf(stderr, LOAD_DIAGNOSIS_PREFIX "the SMI module " ZORVIK_SMI_NAME " is not installed for this kernel; "
-                        "install the package zorvik-dkms and enrol its signing key with " SMI_MODULE_ENROL "\n");
+        fprintf(stderr, LOAD_DIAGNOSIS_PREFIX
+                "the SMI module " ZORVIK_SMI_NAME
+                " is not installed for this kernel; "
+                "install the package zorvik-dkms and enrol its signing key with " SMI_MODULE_ENROL "\n");
         break;
     case SMI_MODULE_REJECTED:
         fprintf(stderr, LOAD_DIAGNOSIS_PREFIX "the kernel rejected the signature of the SMI module " ZORVIK_SMI_NAME
-                        " (" SMI_KEY_REJECTED_TEXT "); enrol its signing key with " SMI_MODULE_ENROL " and reboot\n");
+                                              " (" SMI_KEY_REJECTED_TEXT
+                                              "); enrol its signing key with " SMI_MODULE_ENROL " and reboot\n");
         break;
     case SMI_MODULE_LOAD_FAILED:
         fprintf(stderr, LOAD_DIAGNOSIS_PREFIX "modprobe " ZORVIK_SMI_NAME " did not load the SMI module%s%s\n",
@@ -148,8 +151,11 @@ static void ExplainSmiModule()
         fprintf(stderr, LOAD_DIAGNOSIS_PREFIX ZORVIK_SMI_DEVICE " cannot be opened (%s)\n", strerror(d.SmiOpenError));
         break;
     case SMI_MODULE_TOO_OLD:
-        fprintf(stderr, LOAD_DIAGNOSIS_PREFIX "the SMI module " ZORVIK_SMI_NAME " is too old for this ZORVIK "
-                        "(interface version %u, needs %u); update the package zorvik-dkms and reload the module\n",
+        fprintf(stderr,
+                LOAD_DIAGNOSIS_PREFIX
+                "the SMI module " ZORVIK_SMI_NAME
+                " is too old for this ZORVIK "
+                "(interface version %u, needs %u); update the package zorvik-dkms and reload the module\n",
                 d.SmiAbiVersion, (unsigned int)ZORVIK_SMI_ABI_VERSION);
         break;
     default:
@@ -185,7 +191,9 @@ static void ExplainBuildTools()
     bool make = OnSearchPath("make");
     if (!gcc || !make)
         fprintf(stderr, LOAD_DIAGNOSIS_PREFIX "no %s on PATH to build the helper module\n",
-                !gcc && !make ? "gcc or make" : !gcc ? "gcc" : "make");
+                !gcc && !make ? "gcc or make"
+                : !gcc        ? "gcc"
+                              : "make");
 }
 
 // A kept module whose vermagic names another release, or none, does not fit

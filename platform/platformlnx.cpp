@@ -117,8 +117,7 @@ bool FindOnSearchPath(const char* name, char* found, size_t foundSize)
         else
             n = snprintf(found, foundSize, "%.*s/%s", (int)dirLen, dir, name);
         struct stat st;
-        if (n > 0 && (size_t)n < foundSize && stat(found, &st) == 0 && S_ISREG(st.st_mode) &&
-            access(found, X_OK) == 0)
+        if (n > 0 && (size_t)n < foundSize && stat(found, &st) == 0 && S_ISREG(st.st_mode) && access(found, X_OK) == 0)
             return true;
         if (colon == nullptr)
             return false;

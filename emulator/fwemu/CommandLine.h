@@ -17,13 +17,13 @@ public:
 };
 
 struct Options {
-    std::string platform;                 // empty: the built-in default platform file
+    std::string platform; // empty: the built-in default platform file
     std::optional<std::string> save;
     std::optional<std::string> trace;
     std::optional<std::string> argv0;
-    std::vector<std::string> env;         // NAME=VALUE entries for the program's environment
-    std::string program;                  // path on the host
-    std::vector<std::string> words;       // the program's arguments after argv[0]
+    std::vector<std::string> env;   // NAME=VALUE entries for the program's environment
+    std::string program;            // path on the host
+    std::vector<std::string> words; // the program's arguments after argv[0]
     bool help = false;
 };
 

@@ -80,7 +80,9 @@ std::string makeScript(const KernelDescription& k)
 {
     std::string s =
         "#!/bin/sh\n"
-        "# fwemu's make for the helper module, kernel " + k.release + "\n"
+        "# fwemu's make for the helper module, kernel " +
+        k.release +
+        "\n"
         "for a in \"$@\"; do\n"
         "  [ \"$a\" = clean ] && exit 0\n"
         "done\n"
@@ -92,16 +94,25 @@ std::string makeScript(const KernelDescription& k)
         return s + "echo \"  CC [M]  $(pwd)/qorfldrv.o\"\necho 'make: *** [qorfldrv_mod.o] Error 1' >&2\nexit 2\n";
     const std::string core = "qorfldrv core for " + k.release;
     const std::string module = "qorfldrv module for " + k.release;
-    return s + "if grep -q '\\.\\./qorfldrv_mod' Makefile; then\n"
-               "  if grep -q qorfldrv.o_shipped Makefile; then\n"
-               "    echo '" + core + "' > qorfldrv.o_shipped\n"
-               "  else\n"
-               "    echo '" + core + "' > qorfldrv.o\n"
-               "  fi\n"
-               "  echo '" + module + "' > ../qorfldrv_mod\n"
-               "else\n"
-               "  echo '" + module + "' > qorfldrv_mod.o\n"
-               "fi\n";
+    return s +
+           "if grep -q '\\.\\./qorfldrv_mod' Makefile; then\n"
+           "  if grep -q qorfldrv.o_shipped Makefile; then\n"
+           "    echo '" +
+           core +
+           "' > qorfldrv.o_shipped\n"
+           "  else\n"
+           "    echo '" +
+           core +
+           "' > qorfldrv.o\n"
+           "  fi\n"
+           "  echo '" +
+           module +
+           "' > ../qorfldrv_mod\n"
+           "else\n"
+           "  echo '" +
+           module +
+           "' > qorfldrv_mod.o\n"
+           "fi\n";
 }
 
 void writeFile(const std::string& path, const std::string& contents, fs::perms mode)
@@ -135,8 +146,8 @@ void HelperDevice::prepareSandbox()
     const KernelDescription& k = *platform_.kernel;
     const fs::perms exec = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                            fs::perms::others_read | fs::perms::others_exec;
-    const fs::perms plain = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                            fs::perms::others_read;
+    const fs::perms plain =
+        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
     writeFile(sandbox_.hostPath("/usr/bin/make"), makeScript(k), exec);
     if (k.gcc)
         writeFile(sandbox_.hostPath("/usr/bin/gcc"), "#!/bin/sh\necho 'gcc: fatal error: no input files' >&2\nexit 1\n",
@@ -176,9 +187,8 @@ void HelperDevice::install(Tracer& tracer)
     if (!module_)
         return;
     tracer.trapSyscall("uname", SYS_uname, kI386Uname, [this](SyscallCall& c) { return onUname(c); });
-    tracer.trapSyscall("mknod", SYS_mknod, kI386Mknod, [this](SyscallCall& c) {
-        return onMknod(c, AT_FDCWD, c.args[0], c.args[1], c.args[2]);
-    });
+    tracer.trapSyscall("mknod", SYS_mknod, kI386Mknod,
+                       [this](SyscallCall& c) { return onMknod(c, AT_FDCWD, c.args[0], c.args[1], c.args[2]); });
     tracer.trapSyscall("mknodat", SYS_mknodat, kI386Mknodat, [this](SyscallCall& c) {
         return onMknod(c, asInt(c.args[0]), c.args[1], c.args[2], c.args[3]);
     });
@@ -239,7 +249,8 @@ bool HelperDevice::isLiveNode(const std::string& hostPath) const
 {
     if (nodes_.count(hostPath) == 0)
         return false;
-    struct stat node {}, mem {};
+    struct stat node {
+    }, mem{};
     return ::lstat(hostPath.c_str(), &node) == 0 && ::stat(memory_.path().c_str(), &mem) == 0 &&
            node.st_ino == mem.st_ino && node.st_dev == mem.st_dev;
 }
@@ -255,9 +266,10 @@ std::optional<std::string> HelperDevice::nodeOfDescriptor(pid_t pid, int fd) con
         target.erase(target.size() - deleted.size());
     if (nodes_.count(target) == 0)
         return std::nullopt;
-    struct stat open {}, mem {};
-    if (::stat(link.c_str(), &open) != 0 || ::stat(memory_.path().c_str(), &mem) != 0 ||
-        open.st_ino != mem.st_ino || open.st_dev != mem.st_dev)
+    struct stat open {
+    }, mem{};
+    if (::stat(link.c_str(), &open) != 0 || ::stat(memory_.path().c_str(), &mem) != 0 || open.st_ino != mem.st_ino ||
+        open.st_dev != mem.st_dev)
         return std::nullopt;
     return target;
 }
@@ -302,12 +314,14 @@ SyscallAction HelperDevice::onUname(SyscallCall& call)
     ::uname(&own);
     // The kernel's new_utsname: six fields of 65 bytes.
     char fields[6][65] = {};
-    const char* values[6] = {own.sysname, own.nodename, platform_.kernel->release.c_str(),
-                             own.version, call.compat ? "i686" : own.machine, own.domainname};
+    const char* values[6] = {
+        own.sysname,   own.nodename, platform_.kernel->release.c_str(), own.version, call.compat ? "i686" : own.machine,
+        own.domainname};
     for (int i = 0; i < 6; i++)
         std::snprintf(fields[i], sizeof fields[i], "%s", values[i]);
     const bool ok = writeMemory(call.tracee.pid, call.args[0], fields, sizeof fields);
-    trace_.write("uname", {{"pid", call.tracee.pid}, {"release", platform_.kernel->release}, {"result", ok ? 0 : -EFAULT}});
+    trace_.write("uname",
+                 {{"pid", call.tracee.pid}, {"release", platform_.kernel->release}, {"result", ok ? 0 : -EFAULT}});
     return SyscallAction::skipWith(ok ? 0 : -EFAULT);
 }
 
@@ -342,13 +356,14 @@ SyscallAction HelperDevice::onLoad(SyscallCall& call, bool fromFile)
     if (result == 0) {
         writeDevicesFile();
         writeModulesFile();
-    }
-    else if (module_ && readable && !(smi_ && smi_->isImage(image))) {
+    } else if (module_ && readable && !(smi_ && smi_->isImage(image))) {
         failedLoader_ = pid;
         failedLoad_ = result;
     }
-    json fields = {{"pid", pid}, {"call", fromFile ? "finit_module" : "init_module"},
-                   {"image", firstLine(image)}, {"result", result}};
+    json fields = {{"pid", pid},
+                   {"call", fromFile ? "finit_module" : "init_module"},
+                   {"image", firstLine(image)},
+                   {"result", result}};
     if (result == 0 && !(smi_ && smi_->isImage(image)))
         fields["major"] = module_->major();
     trace_.write("module_load", fields);
@@ -369,8 +384,7 @@ SyscallAction HelperDevice::onRemove(SyscallCall& call)
         writeDevicesFile();
         writeModulesFile();
     }
-    trace_.write("module_remove",
-                 {{"pid", call.tracee.pid}, {"name", name.value_or("")}, {"result", result}});
+    trace_.write("module_remove", {{"pid", call.tracee.pid}, {"name", name.value_or("")}, {"result", result}});
     return SyscallAction::skipWith(result);
 }
 
@@ -400,8 +414,13 @@ SyscallAction HelperDevice::onMknod(SyscallCall& call, int dirfd, uint64_t pathA
         result = -errno;
     if (result == 0)
         nodes_[*host] = Node{major, minor};
-    trace_.write("mknod", {{"pid", pid}, {"path", *path}, {"at", insidePath(*host)}, {"major", major},
-                           {"minor", minor}, {"mode", mode & 07777}, {"result", result}});
+    trace_.write("mknod", {{"pid", pid},
+                           {"path", *path},
+                           {"at", insidePath(*host)},
+                           {"major", major},
+                           {"minor", minor},
+                           {"mode", mode & 07777},
+                           {"result", result}});
     return SyscallAction::skipWith(result);
 }
 
@@ -413,8 +432,8 @@ SyscallAction HelperDevice::onOpen(SyscallCall& call, int dirfd, uint64_t pathAd
         return SyscallAction::run();
     std::optional<std::string> host = resolve(pid, dirfd, *path);
     if (host && *host == memory_.path() && platform_.lockedDown()) {
-        trace_.write("device_open", {{"pid", pid}, {"path", *path}, {"major", 1},
-                                     {"flags", flags & 0xFFFFFFFF}, {"result", -EPERM}});
+        trace_.write("device_open",
+                     {{"pid", pid}, {"path", *path}, {"major", 1}, {"flags", flags & 0xFFFFFFFF}, {"result", -EPERM}});
         return SyscallAction::skipWith(-EPERM);
     }
     if (host && smi_ && smi_->isNode(*host))
@@ -426,8 +445,11 @@ SyscallAction HelperDevice::onOpen(SyscallCall& call, int dirfd, uint64_t pathAd
         result = -*platform_.kernel->openError;
     else
         result = module_->open(nodes_[*host].major, deviceInUse());
-    trace_.write("device_open", {{"pid", pid}, {"path", *path}, {"major", nodes_[*host].major},
-                                 {"flags", flags & 0xFFFFFFFF}, {"result", result}});
+    trace_.write("device_open", {{"pid", pid},
+                                 {"path", *path},
+                                 {"major", nodes_[*host].major},
+                                 {"flags", flags & 0xFFFFFFFF},
+                                 {"result", result}});
     // The open itself runs: it opens the node, which is /dev/mem's file.
     return result == 0 ? SyscallAction::run() : SyscallAction::skipWith(result);
 }
@@ -501,8 +523,12 @@ SyscallAction HelperDevice::onMmap(SyscallCall& call, bool pages)
         return SyscallAction::run();
     const uint32_t type = uint32_t(flags) & MAP_TYPE;
     const bool shared = type == MAP_SHARED || type == MAP_SHARED_VALIDATE;
-    json detail = {{"pid", pid},     {"fd", fd},       {"length", length},
-                   {"offset", offset}, {"prot", prot & 0xFFFFFFFF}, {"flags", flags & 0xFFFFFFFF}};
+    json detail = {{"pid", pid},
+                   {"fd", fd},
+                   {"length", length},
+                   {"offset", offset},
+                   {"prot", prot & 0xFFFFFFFF},
+                   {"flags", flags & 0xFFFFFFFF}};
     uint64_t phys = 0;
     const int result = module_->mmap(offset, length, (prot & PROT_WRITE) != 0, shared, phys, detail);
     trace_.write("device_mmap", detail);

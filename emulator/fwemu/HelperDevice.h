@@ -44,8 +44,8 @@ namespace fwemu {
 
 class HelperDevice {
 public:
-    HelperDevice(const PlatformDescription& platform, Sandbox& sandbox, FirmwareModel& firmware,
-                 PhysicalMemory& memory, TraceWriter& trace);
+    HelperDevice(const PlatformDescription& platform, Sandbox& sandbox, FirmwareModel& firmware, PhysicalMemory& memory,
+                 TraceWriter& trace);
 
     // Lays the kernel tree, the tools and the platform's files into the
     // sandbox. Throws SandboxError.
@@ -89,9 +89,9 @@ private:
     Sandbox& sandbox_;
     PhysicalMemory& memory_;
     TraceWriter& trace_;
-    std::unique_ptr<HelperModule> module_;      // null without "kernel"
-    std::unique_ptr<SmiDevice> smi_;            // null without "kernel.smi_module"
-    std::map<std::string, Node> nodes_;         // host path -> device number
+    std::unique_ptr<HelperModule> module_; // null without "kernel"
+    std::unique_ptr<SmiDevice> smi_;       // null without "kernel.smi_module"
+    std::map<std::string, Node> nodes_;    // host path -> device number
     // The process whose load failed last: one insmod may try both load
     // calls, and a failed insmod fails with both.
     pid_t failedLoader_ = 0;

@@ -17,8 +17,17 @@ constexpr unsigned long kUserCs64 = 0x33;
 bool isLegacyPrefix(uint8_t b)
 {
     switch (b) {
-    case 0x26: case 0x2E: case 0x36: case 0x3E: case 0x64: case 0x65:
-    case 0x66: case 0x67: case 0xF0: case 0xF2: case 0xF3:
+    case 0x26:
+    case 0x2E:
+    case 0x36:
+    case 0x3E:
+    case 0x64:
+    case 0x65:
+    case 0x66:
+    case 0x67:
+    case 0xF0:
+    case 0xF2:
+    case 0xF3:
         return true;
     default:
         return false;
@@ -46,7 +55,7 @@ std::optional<OutInstruction> decodePortWrite(const uint8_t* code, size_t availa
 
 bool PortTrap::handle(pid_t pid, const IoPrivilege& privilege)
 {
-    user_regs_struct regs {};
+    user_regs_struct regs{};
     if (ptrace(PTRACE_GETREGS, pid, nullptr, &regs) != 0)
         return false;
     // Up to 16 bytes of code; the second word may lie on an unmapped page.
@@ -70,7 +79,8 @@ bool PortTrap::handle(pid_t pid, const IoPrivilege& privilege)
     write.al = uint8_t(regs.rax & 0xFF);
     write.ebx = uint32_t(regs.rbx);
     write.ecx = uint32_t(regs.rcx);
-    nlohmann::json fields = {{"pid", pid}, {"port", write.port}, {"al", write.al}, {"ebx", write.ebx},
+    nlohmann::json fields = {{"pid", pid},       {"port", write.port},
+                             {"al", write.al},   {"ebx", write.ebx},
                              {"ecx", write.ecx}, {"form", insn->immediate ? "out imm8,al" : "out dx,al"}};
 
     if (!privilege.allows(write.port)) {

@@ -23,7 +23,7 @@ namespace fwemu {
 struct OutInstruction {
     unsigned length = 0;
     bool immediate = false;
-    uint8_t port = 0;   // the immediate form's port
+    uint8_t port = 0; // the immediate form's port
 };
 
 std::optional<OutInstruction> decodePortWrite(const uint8_t* code, size_t available, bool longMode);

@@ -91,9 +91,9 @@ std::string Sandbox::defaultParent()
 const std::vector<std::string>& Sandbox::applets()
 {
     static const std::vector<std::string> list = {
-        "sh",   "ash",   "cat",   "cp",     "echo",  "false", "grep",  "insmod", "ln",    "ls",
-        "lsmod", "mkdir", "mknod", "modprobe", "mv", "rm",    "rmdir", "rmmod",  "sed",   "sleep",
-        "sync", "test",  "touch", "true",   "uname", "chmod", "env",   "[",
+        "sh",    "ash",   "cat",   "cp",       "echo",  "false", "grep",  "insmod", "ln",  "ls",
+        "lsmod", "mkdir", "mknod", "modprobe", "mv",    "rm",    "rmdir", "rmmod",  "sed", "sleep",
+        "sync",  "test",  "touch", "true",     "uname", "chmod", "env",   "[",
     };
     return list;
 }

@@ -26,12 +26,12 @@ public:
 };
 
 struct SandboxConfig {
-    std::string program;                    // host path of the program to share in
+    std::string program; // host path of the program to share in
     bool nmiWatchdog = true;
-    std::string lockdown;                   // lockdown mode; empty: no lockdown file
-    bool runLockDirectory = true;           // /run/lock exists
+    std::string lockdown;         // lockdown mode; empty: no lockdown file
+    bool runLockDirectory = true; // /run/lock exists
     std::string busybox = "/bin/busybox";
-    std::string parent;                     // where to create the root; empty: defaultParent()
+    std::string parent; // where to create the root; empty: defaultParent()
 };
 
 class Sandbox {
@@ -71,8 +71,8 @@ private:
     void remove() noexcept;
 
     std::string root_;
-    bool ownFileSystem_ = false;        // the root is a memory file system of its own
-    std::vector<std::string> mounts_;   // host paths of the files shared read-only
+    bool ownFileSystem_ = false;      // the root is a memory file system of its own
+    std::vector<std::string> mounts_; // host paths of the files shared read-only
 };
 
 } // namespace fwemu

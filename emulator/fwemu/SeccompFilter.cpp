@@ -32,8 +32,8 @@ std::vector<sock_filter> table(const std::vector<TrappedSyscall>& traps, bool co
         if (nr < 0)
             continue;
         block.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, uint32_t(nr), 0, 1));
-        block.push_back(statement(BPF_RET | BPF_K, SECCOMP_RET_TRACE | uint32_t(i) |
-                                                       (compat ? SeccompFilter::kCompatBit : 0u)));
+        block.push_back(
+            statement(BPF_RET | BPF_K, SECCOMP_RET_TRACE | uint32_t(i) | (compat ? SeccompFilter::kCompatBit : 0u)));
     }
     block.push_back(statement(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
     if (block.size() > 255)

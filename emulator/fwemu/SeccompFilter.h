@@ -13,8 +13,8 @@
 namespace fwemu {
 
 struct TrappedSyscall {
-    int nr64;   // x86-64 number, -1 when not trapped there
-    int nr32;   // i386 number, -1 when not trapped there
+    int nr64; // x86-64 number, -1 when not trapped there
+    int nr32; // i386 number, -1 when not trapped there
 };
 
 class SeccompFilter {

@@ -86,7 +86,8 @@ int SmiDevice::load(const std::string& image)
 
 bool SmiDevice::isNode(const std::string& hostPath) const
 {
-    struct stat node {}, mem {};
+    struct stat node {
+    }, mem{};
     return hostPath == node_ && ::lstat(node_.c_str(), &node) == 0 && ::stat(memory_.path().c_str(), &mem) == 0 &&
            node.st_ino == mem.st_ino && node.st_dev == mem.st_dev;
 }
@@ -101,8 +102,8 @@ SyscallAction SmiDevice::onOpen(SyscallCall& call, const std::string& path, uint
     const pid_t pid = call.tracee.pid;
     const bool inUse = processesHold(sandbox_.root(), [this](const std::string& p) { return p == node_; });
     const int result = module_.open(hasCapability(pid, kCapSysRawio), inUse);
-    trace_.write("smi_device", {{"pid", pid}, {"call", "open"}, {"path", path}, {"flags", flags & 0xFFFFFFFF},
-                                {"result", result}});
+    trace_.write("smi_device",
+                 {{"pid", pid}, {"call", "open"}, {"path", path}, {"flags", flags & 0xFFFFFFFF}, {"result", result}});
     // The open itself runs: it opens the node, which is /dev/mem's file.
     return result == 0 ? SyscallAction::run() : SyscallAction::skipWith(result);
 }
@@ -135,8 +136,8 @@ SyscallAction SmiDevice::onIoctl(SyscallCall& call)
         detail["al"] = request.code;
         if (result == 0) {
             // The SMI, traced as the port write it stands for.
-            json fields = {{"pid", pid},        {"port", write.port}, {"al", write.al},
-                           {"ebx", write.ebx},  {"ecx", write.ecx},   {"form", SmiModule::kName}};
+            json fields = {{"pid", pid},       {"port", write.port}, {"al", write.al},
+                           {"ebx", write.ebx}, {"ecx", write.ecx},   {"form", SmiModule::kName}};
             if (outcome.ebx)
                 fields["ebx_after"] = *outcome.ebx;
             for (auto it = outcome.detail.begin(); it != outcome.detail.end(); ++it)
@@ -167,8 +168,8 @@ SyscallAction SmiDevice::onMmap(SyscallCall& call, bool pages)
         return SyscallAction::run();
     const uint32_t type = uint32_t(flags) & MAP_TYPE;
     const bool shared = type == MAP_SHARED || type == MAP_SHARED_VALIDATE;
-    json detail = {{"pid", call.tracee.pid}, {"call", "mmap"},        {"fd", asInt(call.args[4])},
-                   {"length", length},       {"offset", offset},      {"prot", prot & 0xFFFFFFFF},
+    json detail = {{"pid", call.tracee.pid},     {"call", "mmap"},   {"fd", asInt(call.args[4])},
+                   {"length", length},           {"offset", offset}, {"prot", prot & 0xFFFFFFFF},
                    {"flags", flags & 0xFFFFFFFF}};
     const int result = module_.mmap(offset, length, (prot & PROT_WRITE) != 0, shared, detail);
     trace_.write("smi_device", detail);

@@ -60,7 +60,7 @@ private:
     PhysicalMemory& memory_;
     TraceWriter& trace_;
     SmiModule module_;
-    std::string node_;   // host path of /dev/zorvik_smi
+    std::string node_; // host path of /dev/zorvik_smi
 };
 
 } // namespace fwemu

@@ -57,7 +57,8 @@ public:
     }
 
 private:
-    struct sigaction oldInt_ {}, oldQuit_ {}, oldTerm_ {}, oldHup_ {};
+    struct sigaction oldInt_ {
+    }, oldQuit_{}, oldTerm_{}, oldHup_{};
 };
 
 std::vector<char*> pointers(std::vector<std::string>& strings)
@@ -113,7 +114,8 @@ Tracer::Tracer(FirmwareModel& model, TraceWriter& trace) : model_(model), trace_
         const bool on = (call.args[2] & 0xFFFFFFFF) != 0;
         const bool refused = model_.platform().lockedDown() && on;
         const int result = refused ? -EPERM : call.tracee.io.setPorts(from, num, on);
-        trace_.write("ioperm", {{"pid", call.tracee.pid}, {"from", from}, {"num", num}, {"on", on}, {"result", result}});
+        trace_.write("ioperm",
+                     {{"pid", call.tracee.pid}, {"from", from}, {"num", num}, {"on", on}, {"result", result}});
         return SyscallAction::skipWith(result);
     });
     // The platform's file system is the sandbox, which needs no flushing; a
@@ -181,8 +183,8 @@ int Tracer::run(const Launch& launch)
     while (::waitpid(pid, &status, __WALL) < 0 && errno == EINTR) {
     }
     if (WIFSTOPPED(status)) {
-        const long options = PTRACE_O_EXITKILL | PTRACE_O_TRACESECCOMP | PTRACE_O_TRACEFORK |
-                             PTRACE_O_TRACEVFORK | PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXEC;
+        const long options = PTRACE_O_EXITKILL | PTRACE_O_TRACESECCOMP | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK |
+                             PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXEC;
         ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(options));
         tracees_[pid] = Tracee{pid, {}, false};
         resume(pid, 0);
@@ -289,7 +291,7 @@ void Tracer::onSyscall(Tracee& tracee)
     const bool compat = (data & SeccompFilter::kCompatBit) != 0;
     if (index >= traps_.size())
         return;
-    user_regs_struct regs {};
+    user_regs_struct regs{};
     if (::ptrace(PTRACE_GETREGS, tracee.pid, nullptr, &regs) != 0)
         return;
     std::array<uint64_t, 6> args;
@@ -314,7 +316,7 @@ void Tracer::onNewProcess(Tracee& parent)
     const pid_t child = pid_t(data);
     Tracee t;
     t.pid = child;
-    t.io = parent.io;   // fork keeps the I/O privilege
+    t.io = parent.io; // fork keeps the I/O privilege
     trace_.write("fork", {{"pid", parent.pid}, {"child", child}});
     if (earlyStops_.erase(child) != 0) {
         tracees_[child] = t;
@@ -340,7 +342,7 @@ void Tracer::onExec(Tracee& tracee)
 
 void Tracer::onSignal(Tracee& tracee, int signal)
 {
-    siginfo_t info {};
+    siginfo_t info{};
     if (::ptrace(PTRACE_GETSIGINFO, tracee.pid, nullptr, &info) != 0) {
         // A group stop: let the process go on.
         resume(tracee.pid, 0);

@@ -32,9 +32,9 @@ public:
 };
 
 struct Launch {
-    std::string root;                    // chroot directory
-    std::string workDir;                 // current directory inside it
-    std::string program;                 // path inside the root
+    std::string root;    // chroot directory
+    std::string workDir; // current directory inside it
+    std::string program; // path inside the root
     std::vector<std::string> argv;
     std::vector<std::string> env;
 };
@@ -43,13 +43,13 @@ struct Launch {
 struct Tracee {
     pid_t pid = 0;
     IoPrivilege io;
-    bool awaitingFirstStop = false;      // created; its initial SIGSTOP is still to come
+    bool awaitingFirstStop = false; // created; its initial SIGSTOP is still to come
 };
 
 // A trapped system call as the tracer sees it.
 struct SyscallCall {
     Tracee& tracee;
-    bool compat;                         // an i386 call
+    bool compat; // an i386 call
     std::array<uint64_t, 6> args;
     user_regs_struct& regs;
 };
@@ -97,7 +97,7 @@ private:
     PortTrap portTrap_;
     std::vector<Trap> traps_;
     std::map<pid_t, Tracee> tracees_;
-    std::set<pid_t> earlyStops_;         // stopped new processes not yet announced by their parent
+    std::set<pid_t> earlyStops_; // stopped new processes not yet announced by their parent
     std::string root_;
     pid_t main_ = -1;
     bool mainExeced_ = false;

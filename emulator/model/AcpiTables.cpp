@@ -13,7 +13,7 @@ constexpr uint64_t kFadtAt = 0x2000;
 constexpr uint64_t kDsdtAt = 0x3000;
 constexpr uint64_t kOthersAt = 0x4000;
 constexpr uint64_t kOtherStride = 0x40;
-constexpr uint64_t kStaleAt = 0x10000;   // the older RSDP's own RSDT, XSDT and FADT
+constexpr uint64_t kStaleAt = 0x10000; // the older RSDP's own RSDT, XSDT and FADT
 
 uint8_t fadtRevision(uint32_t length)
 {
@@ -51,8 +51,8 @@ void AcpiTables::checksum(ByteView table, size_t at)
     table.setU8(at, uint8_t(0x100 - table.sum()));
 }
 
-AcpiTables::RootSet AcpiTables::rootTables(const AcpiDescription& acpi, uint16_t smiCmd, uint64_t base,
-                                           uint32_t dsdt, uint32_t others, PhysicalMemory& memory)
+AcpiTables::RootSet AcpiTables::rootTables(const AcpiDescription& acpi, uint16_t smiCmd, uint64_t base, uint32_t dsdt,
+                                           uint32_t others, PhysicalMemory& memory)
 {
     RootSet set{uint32_t(base + kRsdtAt), acpi.xsdt ? uint32_t(base + kXsdtAt) : 0u, uint32_t(base + kFadtAt)};
 
@@ -61,11 +61,11 @@ AcpiTables::RootSet AcpiTables::rootTables(const AcpiDescription& acpi, uint16_t
     fadt.setU32(40, dsdt);
     fadt.setU32(48, smiCmd);
     if (acpi.fadtLength >= 54) {
-        fadt.setU8(52, 0xA0);   // ACPI_ENABLE
-        fadt.setU8(53, 0xA1);   // ACPI_DISABLE
+        fadt.setU8(52, 0xA0); // ACPI_ENABLE
+        fadt.setU8(53, 0xA1); // ACPI_DISABLE
     }
     if (acpi.fadtLength >= 148)
-        fadt.setU64(140, dsdt);   // X_DSDT
+        fadt.setU64(140, dsdt); // X_DSDT
     checksum(fadt, 9);
 
     // Both root tables list the other tables first, then the FADT if the

@@ -17,7 +17,7 @@ namespace fwemu {
 struct AcpiLayout {
     uint32_t rsdp = 0;
     uint32_t rsdt = 0;
-    uint32_t xsdt = 0;   // 0 when the platform has no XSDT
+    uint32_t xsdt = 0; // 0 when the platform has no XSDT
     uint32_t fadt = 0;
     uint32_t dsdt = 0;
     uint32_t staleRsdp = 0;

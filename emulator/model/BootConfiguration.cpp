@@ -20,7 +20,7 @@ constexpr uint32_t kBootMode = 0x8007;
 constexpr uint32_t kUefiMode = 0x8008;
 constexpr uint32_t kSecureBoot = 0x8009;
 constexpr size_t kIplEntrySize = 16;
-constexpr int32_t kFailed = 1;   // status of a request the firmware refuses
+constexpr int32_t kFailed = 1; // status of a request the firmware refuses
 
 // The requests this model serves, as "CLASS/SELECT".
 const std::set<std::pair<uint16_t, uint16_t>> kRequests = {
@@ -224,7 +224,8 @@ BootConfigDescription BootConfigDescription::fromJson(const json& j)
         }
     }
     if (const json* v = r.find("secure_boot"))
-        b.secureBoot = v->is_boolean() ? uint32_t(v->get<bool>()) : uint32_t(r.toInteger(*v, "secure_boot", 0, 0xFFFFFFFF));
+        b.secureBoot =
+            v->is_boolean() ? uint32_t(v->get<bool>()) : uint32_t(r.toInteger(*v, "secure_boot", 0, 0xFFFFFFFF));
 
     if (const json* bbs = r.find("bbs")) {
         FieldReader f(*bbs, "boot.bbs", kDefault);
@@ -491,7 +492,8 @@ void serveBbsRequests(BootRequests& requests)
             return refuse(answer, ctx, "the priority list or skip list is not inside the shared buffer");
         std::vector<uint8_t> priority(ctx.buffer.data() + *list, ctx.buffer.data() + *list + n);
         ctx.detail["priority"] = priority;
-        ctx.detail["skip"] = std::vector<uint8_t>(ctx.buffer.data() + *skip, ctx.buffer.data() + *skip + state.skip.size());
+        ctx.detail["skip"] =
+            std::vector<uint8_t>(ctx.buffer.data() + *skip, ctx.buffer.data() + *skip + state.skip.size());
         ctx.detail["security_key"] = ctx.request.input[2];
         if (!isPermutation(priority, n))
             return refuse(answer, ctx, "the priority list does not name every device once");

@@ -24,10 +24,10 @@ namespace fwemu {
 class CallingInterface;
 
 struct BbsDevice {
-    std::string name;                  // description string, as bytes
-    uint16_t type = 2;                 // BBS device type (IPL entry bytes 0-1)
-    std::optional<uint16_t> segment;   // none: the common segment
-    std::optional<uint16_t> offset;    // none: right behind the previous device's string
+    std::string name;                // description string, as bytes
+    uint16_t type = 2;               // BBS device type (IPL entry bytes 0-1)
+    std::optional<uint16_t> segment; // none: the common segment
+    std::optional<uint16_t> offset;  // none: right behind the previous device's string
 };
 
 struct UefiBootOption {
@@ -38,15 +38,15 @@ struct UefiBootOption {
 struct BootConfigDescription {
     enum class Mode { Legacy, Uefi, Raw };
 
-    uint32_t modeEncoding = 0;   // Output[0] of 99/24: 1 = legacy 1 / UEFI 2, else legacy 0 / UEFI 1
+    uint32_t modeEncoding = 0; // Output[0] of 99/24: 1 = legacy 1 / UEFI 2, else legacy 0 / UEFI 1
     Mode bootMode = Mode::Legacy;
-    uint32_t rawBootMode = 0;    // the value read for Mode::Raw
-    uint32_t secureBoot = 0;     // Output[1] of the 0x8009 read
+    uint32_t rawBootMode = 0; // the value read for Mode::Raw
+    uint32_t secureBoot = 0;  // Output[1] of the 0x8009 read
 
-    uint16_t segment = 0xD000;   // common segment of the description strings
+    uint16_t segment = 0xD000; // common segment of the description strings
     std::vector<BbsDevice> devices;
-    std::vector<uint8_t> priority;   // device indexes, highest priority first
-    std::vector<uint8_t> skip;       // IPL skip list, handed out with 3/3
+    std::vector<uint8_t> priority; // device indexes, highest priority first
+    std::vector<uint8_t> skip;     // IPL skip list, handed out with 3/3
 
     std::vector<UefiBootOption> bootOptions;
 

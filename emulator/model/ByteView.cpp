@@ -8,9 +8,8 @@ namespace fwemu {
 void ByteView::check(size_t offset, size_t length) const
 {
     if (!fits(offset, length))
-        throw std::out_of_range("access of " + std::to_string(length) + " bytes at offset " +
-                                std::to_string(offset) + " outside a window of " +
-                                std::to_string(size_) + " bytes");
+        throw std::out_of_range("access of " + std::to_string(length) + " bytes at offset " + std::to_string(offset) +
+                                " outside a window of " + std::to_string(size_) + " bytes");
 }
 
 ByteView ByteView::sub(size_t offset, size_t length) const
@@ -34,8 +33,8 @@ uint16_t ByteView::u16(size_t offset) const
 uint32_t ByteView::u32(size_t offset) const
 {
     check(offset, 4);
-    return uint32_t(data_[offset]) | uint32_t(data_[offset + 1]) << 8 |
-           uint32_t(data_[offset + 2]) << 16 | uint32_t(data_[offset + 3]) << 24;
+    return uint32_t(data_[offset]) | uint32_t(data_[offset + 1]) << 8 | uint32_t(data_[offset + 2]) << 16 |
+           uint32_t(data_[offset + 3]) << 24;
 }
 
 uint64_t ByteView::u64(size_t offset) const

@@ -44,7 +44,7 @@ struct CallContext {
     uint64_t bufferAddress;
     PhysicalMemory& memory;
     PlatformDescription& platform;
-    nlohmann::json& detail;   // extra trace fields
+    nlohmann::json& detail; // extra trace fields
 };
 
 // Returns true when it handled the request; `answer` starts as the block's

@@ -6,7 +6,7 @@ namespace fwemu {
 
 namespace {
 
-constexpr size_t kExtension = DoreMailbox::kHeaderSize;   // type, count, record size
+constexpr size_t kExtension = DoreMailbox::kHeaderSize; // type, count, record size
 constexpr size_t kRecords = kExtension + 4;
 
 std::string printable(ByteView buffer, size_t offset, size_t length)
@@ -33,20 +33,34 @@ size_t nonZeroBytes(ByteView buffer, size_t from, size_t except)
 std::optional<uint16_t> DoreMailbox::recordSize(uint8_t type, uint16_t version)
 {
     switch (type) {
-    case 0x50: return 20;
-    case 0x51: return 8;
-    case 0x52: return 4;
-    case 0x53: return 14;
-    case 0x54: return 11;
-    case 0x55: return version <= 0x20F ? 18 : 30;
-    case 0x56: return 2;
-    case 0x57: return 12;
-    case 0x58: return 4;
-    case 0x5A: return 20;
-    case 0x5B: return 2;
-    case 0x5C: return 68;
-    case 0x70: return 2;
-    default: return std::nullopt;
+    case 0x50:
+        return 20;
+    case 0x51:
+        return 8;
+    case 0x52:
+        return 4;
+    case 0x53:
+        return 14;
+    case 0x54:
+        return 11;
+    case 0x55:
+        return version <= 0x20F ? 18 : 30;
+    case 0x56:
+        return 2;
+    case 0x57:
+        return 12;
+    case 0x58:
+        return 4;
+    case 0x5A:
+        return 20;
+    case 0x5B:
+        return 2;
+    case 0x5C:
+        return 68;
+    case 0x70:
+        return 2;
+    default:
+        return std::nullopt;
     }
 }
 

@@ -6,11 +6,8 @@
 namespace fwemu {
 
 FirmwareModel::FirmwareModel(PlatformDescription platform, PhysicalMemory& memory)
-    : platform_(std::move(platform)),
-      memory_(memory),
-      smiPorts_(platform_.effectiveSmiPorts()),
-      flash_(platform_.flash),
-      dore_(platform_.dore, platform_.secureFlash)
+    : platform_(std::move(platform)), memory_(memory), smiPorts_(platform_.effectiveSmiPorts()),
+      flash_(platform_.flash), dore_(platform_.dore, platform_.secureFlash)
 {
     if (memory_.size() < platform_.memorySize)
         throw std::invalid_argument("physical memory is smaller than the platform's");
@@ -21,17 +18,17 @@ FirmwareModel::FirmwareModel(PlatformDescription platform, PhysicalMemory& memor
         installBootConfiguration(calling_, *platform_.boot, memory_);
 
     functions_[kMemoryHoleQuery] = {"memory_hole", false, [this](Smi& smi) {
-        const uint32_t hole = platform_.memoryHole.value_or(0);
-        smi.outcome.ebx = hole;
-        smi.outcome.detail["answer"] = hole;
-    }};
+                                        const uint32_t hole = platform_.memoryHole.value_or(0);
+                                        smi.outcome.ebx = hole;
+                                        smi.outcome.detail["answer"] = hole;
+                                    }};
     functions_[kOpenFlash] = {"open_flash", true, [this](Smi& smi) { flash_.open(smi.buffer, smi.outcome.detail); }};
     functions_[kFlashInfo] = {"flash_info", true, [this](Smi& smi) { flash_.info(smi.buffer, smi.outcome.detail); }};
     functions_[kCloseFlash] = {"close_flash", true, [this](Smi& smi) { flash_.close(smi.buffer, smi.outcome.detail); }};
     functions_[kDoreMailbox] = {"dore", true, [this](Smi& smi) { dore_.handle(smi.buffer, smi.outcome.detail); }};
-    functions_[kCallingInterface] = {"calling_interface", true, [this](Smi& smi) {
-        calling_.handle(smi.buffer, smi.bufferAddress, memory_, platform_, smi.outcome.detail);
-    }};
+    functions_[kCallingInterface] = {
+        "calling_interface", true,
+        [this](Smi& smi) { calling_.handle(smi.buffer, smi.bufferAddress, memory_, platform_, smi.outcome.detail); }};
 }
 
 void FirmwareModel::layAsfStructures()

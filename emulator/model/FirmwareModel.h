@@ -32,9 +32,9 @@ struct PortWrite {
 };
 
 struct PortWriteOutcome {
-    bool smi = false;                 // the port raises SMIs
-    std::optional<uint32_t> ebx;      // new EBX for the program, when the firmware sets it
-    nlohmann::json detail = nlohmann::json::object();   // trace fields
+    bool smi = false;                                 // the port raises SMIs
+    std::optional<uint32_t> ebx;                      // new EBX for the program, when the firmware sets it
+    nlohmann::json detail = nlohmann::json::object(); // trace fields
 };
 
 class FirmwareModel {
@@ -68,7 +68,7 @@ public:
 private:
     struct Smi {
         const PortWrite& write;
-        ByteView buffer;        // the 64 KiB at EBX (empty for the memory-hole query)
+        ByteView buffer; // the 64 KiB at EBX (empty for the memory-hole query)
         uint64_t bufferAddress;
         PortWriteOutcome& outcome;
     };

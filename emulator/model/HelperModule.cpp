@@ -19,8 +19,11 @@ uint64_t roundUpToPage(uint64_t n)
 
 json recordJson(const ModuleRecord& r)
 {
-    return {{"size", r.size},         {"kvirtlen", r.kvirtlen}, {"kmallocptr", r.kmallocptr},
-            {"kvirtadd", r.kvirtadd}, {"kphysadd", r.kphysadd}};
+    return {{"size", r.size},
+            {"kvirtlen", r.kvirtlen},
+            {"kmallocptr", r.kmallocptr},
+            {"kvirtadd", r.kvirtadd},
+            {"kphysadd", r.kphysadd}};
 }
 
 const char* commandName(unsigned cmd)
@@ -41,8 +44,7 @@ const char* commandName(unsigned cmd)
 
 } // namespace
 
-HelperModule::HelperModule(const KernelDescription& kernel, const PlatformDescription& platform,
-                           PhysicalMemory& memory)
+HelperModule::HelperModule(const KernelDescription& kernel, const PlatformDescription& platform, PhysicalMemory& memory)
     : kernel_(kernel), memory_(memory)
 {
     poolEnd_ = std::min<uint64_t>(kPoolEnd, platform.acpiArea());

@@ -88,8 +88,8 @@ public:
 
 private:
     struct Block {
-        uint64_t start;    // physical, page-aligned
-        uint64_t length;   // whole pages
+        uint64_t start;  // physical, page-aligned
+        uint64_t length; // whole pages
     };
 
     int allocBlock(uint64_t arg, const ReadRecord& read, const WriteRecord& write, nlohmann::json& detail);
@@ -99,12 +99,12 @@ private:
     const KernelDescription& kernel_;
     PhysicalMemory& memory_;
     uint64_t poolEnd_;
-    std::optional<std::pair<uint64_t, uint64_t>> excluded_;   // the memory hole, if it lies in the pool
+    std::optional<std::pair<uint64_t, uint64_t>> excluded_; // the memory hole, if it lies in the pool
     bool loaded_ = false;
     unsigned failuresLeft_ = 0;
     bool keyboardMasked_ = false;
-    std::vector<ModuleRecord> table_;        // the first kcount slots
-    std::map<uint64_t, uint64_t> used_;      // physical start -> length of every live block
+    std::vector<ModuleRecord> table_;   // the first kcount slots
+    std::map<uint64_t, uint64_t> used_; // physical start -> length of every live block
     std::optional<Block> current_;
 };
 

@@ -12,8 +12,8 @@ using nlohmann::json;
 namespace {
 
 const std::pair<const char*, int> kErrnoNames[] = {
-    {"EPERM", EPERM},   {"ENOENT", ENOENT}, {"EIO", EIO},       {"ENXIO", ENXIO},   {"ENOMEM", ENOMEM},
-    {"EACCES", EACCES}, {"EBUSY", EBUSY},   {"EEXIST", EEXIST}, {"ENODEV", ENODEV}, {"ENOTDIR", ENOTDIR},
+    {"EPERM", EPERM},   {"ENOENT", ENOENT}, {"EIO", EIO},       {"ENXIO", ENXIO},     {"ENOMEM", ENOMEM},
+    {"EACCES", EACCES}, {"EBUSY", EBUSY},   {"EEXIST", EEXIST}, {"ENODEV", ENODEV},   {"ENOTDIR", ENOTDIR},
     {"EINVAL", EINVAL}, {"ENOSPC", ENOSPC}, {"EROFS", EROFS},   {"ENOEXEC", ENOEXEC},
 };
 
@@ -178,7 +178,9 @@ json KernelDescription::toJson() const
         files[f.first] = f.second;
     return {
         {"release", release},
-        {"tree", tree == Tree::Source ? json("source") : tree == Tree::Build ? json("build") : json(nullptr)},
+        {"tree", tree == Tree::Source  ? json("source")
+                 : tree == Tree::Build ? json("build")
+                                       : json(nullptr)},
         {"include_linux", includeLinux},
         {"remap_pfn_range", remapPfnRange},
         {"remap_page_range", remapPageRange ? json(*remapPageRange) : json(nullptr)},
@@ -191,8 +193,8 @@ json KernelDescription::toJson() const
         {"mknod_error", mknodError ? json(errnoName(*mknodError)) : json(nullptr)},
         {"open_error", openError ? json(errnoName(*openError)) : json(nullptr)},
         {"files", files},
-        {"smi_module", smiModule == SmiModule::Installed ? json("installed")
-                       : smiModule == SmiModule::Loaded  ? json("loaded")
+        {"smi_module", smiModule == SmiModule::Installed  ? json("installed")
+                       : smiModule == SmiModule::Loaded   ? json("loaded")
                        : smiModule == SmiModule::Unsigned ? json("unsigned")
                                                           : json(nullptr)},
         {"smi_abi_version", smiAbiVersion},

@@ -21,22 +21,22 @@ struct KernelDescription {
     // loaded at start, or installed unsigned (refused under a lockdown).
     enum class SmiModule { None, Installed, Loaded, Unsigned };
 
-    std::string release = "5.10.0-fwemu";   // what "uname -r" prints; "2.4..." is a 2.4 kernel
-    Tree tree = Tree::Source;                // where the tree lies under /lib/modules/<release>/
-    bool includeLinux = true;                // the tree has include/linux (with mm.h)
-    bool remapPfnRange = true;               // mm.h declares remap_pfn_range
-    std::optional<unsigned> remapPageRange = 5;   // parameters of mm.h's remap_page_range; none: not declared
-    bool bootConfig = true;                  // /boot/config-<release> exists
-    bool gcc = true;                         // /usr/bin/gcc exists
-    bool makeFails = false;                  // make leaves nothing and fails
-    unsigned insmodFailures = 0;             // this many loads fail before one succeeds
-    unsigned major = 250;                    // the major number the module registers
-    bool loadedAtStart = false;              // a module of an earlier run is still loaded
-    std::optional<int> mknodError;           // errno of every character-device mknod
-    std::optional<int> openError;            // errno of every open of a module node
+    std::string release = "5.10.0-fwemu";       // what "uname -r" prints; "2.4..." is a 2.4 kernel
+    Tree tree = Tree::Source;                   // where the tree lies under /lib/modules/<release>/
+    bool includeLinux = true;                   // the tree has include/linux (with mm.h)
+    bool remapPfnRange = true;                  // mm.h declares remap_pfn_range
+    std::optional<unsigned> remapPageRange = 5; // parameters of mm.h's remap_page_range; none: not declared
+    bool bootConfig = true;                     // /boot/config-<release> exists
+    bool gcc = true;                            // /usr/bin/gcc exists
+    bool makeFails = false;                     // make leaves nothing and fails
+    unsigned insmodFailures = 0;                // this many loads fail before one succeeds
+    unsigned major = 250;                       // the major number the module registers
+    bool loadedAtStart = false;                 // a module of an earlier run is still loaded
+    std::optional<int> mknodError;              // errno of every character-device mknod
+    std::optional<int> openError;               // errno of every open of a module node
     std::map<std::string, std::string> files;   // sandbox path -> contents
     SmiModule smiModule = SmiModule::None;
-    unsigned smiAbiVersion = 1;              // the interface version the SMI module reports
+    unsigned smiAbiVersion = 1; // the interface version the SMI module reports
 
     static constexpr unsigned kMaxMajor = 511;
     static constexpr unsigned kMaxFailures = 100;

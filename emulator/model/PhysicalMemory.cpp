@@ -40,8 +40,8 @@ PhysicalMemory::~PhysicalMemory()
 ByteView PhysicalMemory::view(uint64_t address, uint64_t length) const
 {
     if (!contains(address, length))
-        throw std::out_of_range("physical range " + std::to_string(address) + "+" +
-                                std::to_string(length) + " is outside physical memory");
+        throw std::out_of_range("physical range " + std::to_string(address) + "+" + std::to_string(length) +
+                                " is outside physical memory");
     return ByteView(base_ + address, length);
 }
 

@@ -23,10 +23,7 @@ public:
 
     const std::string& path() const { return path_; }
     uint64_t size() const { return size_; }
-    bool contains(uint64_t address, uint64_t length) const
-    {
-        return address <= size_ && length <= size_ - address;
-    }
+    bool contains(uint64_t address, uint64_t length) const { return address <= size_ && length <= size_ - address; }
     // The bytes [address, address + length). Throws std::out_of_range when
     // the range is not all inside physical memory.
     ByteView view(uint64_t address, uint64_t length) const;

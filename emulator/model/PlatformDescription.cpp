@@ -193,8 +193,9 @@ void PlatformDescription::validate() const
     if (memoryHole) {
         uint64_t h = *memoryHole;
         if (h < 0x100000 || h + kSmiBufferSize > acpiArea())
-            throw PlatformError("memory_hole: the 64 KiB hole must lie between 1 MiB and the ACPI tables "
-                                "in the top MiB of memory");
+            throw PlatformError(
+                "memory_hole: the 64 KiB hole must lie between 1 MiB and the ACPI tables "
+                "in the top MiB of memory");
     }
     // The BIOS area holds the RSDP and every "$ASF" structure.
     std::vector<Region> bios;
@@ -296,7 +297,8 @@ json PlatformDescription::toJson() const
     }
     j["asf"] = json::array();
     for (const auto& a : asf)
-        j["asf"].push_back({{"offset", hexText(a.offset, 4)}, {"data_distance", a.dataDistance}, {"port", hexText(a.port, 2)}});
+        j["asf"].push_back(
+            {{"offset", hexText(a.offset, 4)}, {"data_distance", a.dataDistance}, {"port", hexText(a.port, 2)}});
     json flashJson;
     flashJson["open_status"] = flash.openStatus ? json(*flash.openStatus) : json(nullptr);
     if (flash.info) {
@@ -307,10 +309,12 @@ json PlatformDescription::toJson() const
     } else {
         flashJson["info"] = nullptr;
     }
-    flashJson["fps"] = flash.fps ? json{{"name", flash.fps->name}, {"offset", hexText(flash.fps->offset, 4)}} : json(nullptr);
-    flashJson["bpt"] = flash.bpt ? json{{"length", flash.bpt->length}, {"mark", flash.bpt->mark},
-                                        {"offset", hexText(flash.bpt->offset, 4)}}
-                                 : json(nullptr);
+    flashJson["fps"] =
+        flash.fps ? json{{"name", flash.fps->name}, {"offset", hexText(flash.fps->offset, 4)}} : json(nullptr);
+    flashJson["bpt"] =
+        flash.bpt
+            ? json{{"length", flash.bpt->length}, {"mark", flash.bpt->mark}, {"offset", hexText(flash.bpt->offset, 4)}}
+            : json(nullptr);
     j["flash"] = flashJson;
     j["dore"] = {{"present", dore.present}, {"version", hexText(dore.version, 3)}, {"error", dore.error}};
     j["secure_flash"] = {

@@ -26,18 +26,18 @@ public:
 struct AcpiDescription {
     uint16_t fadtSmiCmd = 0xB2;
     uint32_t fadtLength = 244;
-    bool xsdt = true;            // an XSDT exists (RSDP revision 2)
+    bool xsdt = true; // an XSDT exists (RSDP revision 2)
     bool fadtInRsdt = true;
     bool fadtInXsdt = true;
-    unsigned otherTables = 0;    // tables listed ahead of the FADT in each root table
+    unsigned otherTables = 0; // tables listed ahead of the FADT in each root table
     bool rsdpChecksumOk = true;
     // A second, older RSDP at a lower address whose own FADT names this port.
     std::optional<uint16_t> staleRsdpSmiCmd;
 };
 
 struct AsfDescription {
-    uint16_t offset = 0;         // in the BIOS area at 0xF0000
-    uint8_t dataDistance = 16;   // signature to data area (the mailbox)
+    uint16_t offset = 0;       // in the BIOS area at 0xF0000
+    uint8_t dataDistance = 16; // signature to data area (the mailbox)
     uint16_t port = 0xB2;
 };
 
@@ -55,18 +55,18 @@ struct FlashInfoAnswer {
 
 struct FpsRecord {
     std::string name;
-    uint16_t offset = 0x800;     // in the shared SMI buffer
+    uint16_t offset = 0x800; // in the shared SMI buffer
 };
 
 struct BptRecord {
     uint8_t length = 0;
     bool mark = false;
-    uint16_t offset = 0x900;     // in the shared SMI buffer
+    uint16_t offset = 0x900; // in the shared SMI buffer
 };
 
 struct FlashDescription {
-    std::optional<uint8_t> openStatus = 0;   // none: SMI 0x20 is ignored
-    std::optional<FlashInfoAnswer> info;     // none: SMI 0x25 is ignored
+    std::optional<uint8_t> openStatus = 0; // none: SMI 0x20 is ignored
+    std::optional<FlashInfoAnswer> info;   // none: SMI 0x25 is ignored
     std::optional<FpsRecord> fps;
     std::optional<BptRecord> bpt;
 };
@@ -80,8 +80,8 @@ struct DoreDescription {
 struct SecureFlashDescription {
     bool delivered = false;
     uint16_t policy = 0;
-    std::optional<std::string> message;      // none: status bit 0x10 stays clear
-    uint16_t messageOffset = 0x200;          // in the shared SMI buffer
+    std::optional<std::string> message; // none: status bit 0x10 stays clear
+    uint16_t messageOffset = 0x200;     // in the shared SMI buffer
 };
 
 // Another process holding ZORVIK's machine-wide lock, /run/lock/zorvik.lock.
@@ -113,8 +113,8 @@ struct PlatformDescription {
     // /sys/kernel/security/lockdown shows it; none: the file does not exist.
     std::optional<std::string> lockdown;
     RunLockDescription runLock;
-    std::optional<BootConfigDescription> boot;   // none: no boot-configuration request is handled
-    std::optional<KernelDescription> kernel;     // none: no kernel tree, no helper module
+    std::optional<BootConfigDescription> boot; // none: no boot-configuration request is handled
+    std::optional<KernelDescription> kernel;   // none: no kernel tree, no helper module
 
     // Physical placement fixed by the platform layout.
     static constexpr uint32_t kBiosArea = 0xF0000;

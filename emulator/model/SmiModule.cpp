@@ -9,9 +9,9 @@ using nlohmann::json;
 
 namespace {
 
-constexpr uint8_t kCodes[] = {FirmwareModel::kMemoryHoleQuery, FirmwareModel::kOpenFlash, FirmwareModel::kCloseFlash,
-                              FirmwareModel::kFlashInfo,       FirmwareModel::kDoreMailbox,
-                              FirmwareModel::kCallingInterface};
+constexpr uint8_t kCodes[] = {FirmwareModel::kMemoryHoleQuery, FirmwareModel::kOpenFlash,
+                              FirmwareModel::kCloseFlash,      FirmwareModel::kFlashInfo,
+                              FirmwareModel::kDoreMailbox,     FirmwareModel::kCallingInterface};
 // What the kernel's module signing appends to a signed module file.
 constexpr const char* kSignatureTrailer = "~Module signature appended~\n";
 constexpr size_t kAsfHeaderSize = 14;
@@ -143,7 +143,8 @@ int SmiModule::mmap(uint64_t offset, uint64_t length, bool writable, bool shared
     if (platform_.acpi)
         windows.push_back({"acpi", platform_.acpiArea(), platform_.memorySize, false});
     if (hole_ != 0)
-        windows.push_back({"hole", hole_ & ~(kPage - 1), roundUpToPage(uint64_t(hole_) + ZORVIK_SMI_BUFFER_SIZE), true});
+        windows.push_back(
+            {"hole", hole_ & ~(kPage - 1), roundUpToPage(uint64_t(hole_) + ZORVIK_SMI_BUFFER_SIZE), true});
     const uint64_t end = offset + roundUpToPage(length);
     const Window* found = nullptr;
     for (const Window& w : windows)

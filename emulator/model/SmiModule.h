@@ -89,7 +89,7 @@ private:
     PhysicalMemory& memory_;
     uint32_t buffer_;
     bool loaded_;
-    uint32_t hole_ = 0;      // EBX of the last memory-hole query
+    uint32_t hole_ = 0; // EBX of the last memory-hole query
     uint32_t smiCount_ = 0;
 };
 

@@ -39,8 +39,7 @@ struct Reader {
     }
 };
 
-template <typename T>
-void Put(std::vector<uint8_t>& out, T value)
+template <typename T> void Put(std::vector<uint8_t>& out, T value)
 {
     const uint8_t* b = reinterpret_cast<const uint8_t*>(&value);
     out.insert(out.end(), b, b + sizeof(T));

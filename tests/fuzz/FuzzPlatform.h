@@ -83,8 +83,8 @@ private:
     std::vector<std::vector<uint8_t>> answered_;
     std::vector<Chunk> saved_; // memory as it was under the input's chunks
     std::vector<bool> initialEnable_;
-    unsigned typeDA_ = 0;     // GetTypeDA's place in the registration table
-    unsigned usageFoot_ = 0;  // the usage foot's
+    unsigned typeDA_ = 0;    // GetTypeDA's place in the registration table
+    unsigned usageFoot_ = 0; // the usage foot's
     std::vector<std::string> lineWords_;
 };
 

@@ -144,9 +144,11 @@ int main(int argc, char** argv)
                 label = platform["boot"]["boot_options"][0].value("label", label);
                 loader = platform["boot"]["boot_options"][0].value("loader", loader);
             }
-            for (const std::vector<std::string>& line : std::vector<std::vector<std::string>>{
-                     {"/GetBootOption"}, {"/AddBootOption", label, loader}, {"/DelBootOption", label},
-                     {"/SetFirstBootOption", label}}) {
+            for (const std::vector<std::string>& line :
+                 std::vector<std::vector<std::string>>{{"/GetBootOption"},
+                                                       {"/AddBootOption", label, loader},
+                                                       {"/DelBootOption", label},
+                                                       {"/SetFirstBootOption", label}}) {
                 if (p.ParseLine(line))
                     p.ExecuteCommands();
             }
@@ -158,10 +160,26 @@ int main(int argc, char** argv)
     // Command lines: every command in its accepted form, and near misses.
     using namespace std::string_literals;
     const std::vector<std::string> lines = {
-        "/GetBootOrder"s, "-gbo"s, "/SetFirstBootOrder\0CD-ROM"s, "/sfbo"s, "/GetBootOption"s, "/GBOP"s,
-        "/AddBootOption\0Recovery\0\\EFI\\recovery.efi"s, "/abop\0x"s, "/DelBootOption\0debian"s,
-        "/SetFirstBootOption\0debian"s, "/GetMode"s, "/SetMode\0uefi"s, "/sm\0legacy"s, "/SetSecureBoot\0on"s,
-        "/ssb\0off"s, "/GSB"s, "/SSBOFF"s, "/gbo\0/gm"s, "/NoSuchCommand"s, ""s,
+        "/GetBootOrder"s,
+        "-gbo"s,
+        "/SetFirstBootOrder\0CD-ROM"s,
+        "/sfbo"s,
+        "/GetBootOption"s,
+        "/GBOP"s,
+        "/AddBootOption\0Recovery\0\\EFI\\recovery.efi"s,
+        "/abop\0x"s,
+        "/DelBootOption\0debian"s,
+        "/SetFirstBootOption\0debian"s,
+        "/GetMode"s,
+        "/SetMode\0uefi"s,
+        "/sm\0legacy"s,
+        "/SetSecureBoot\0on"s,
+        "/ssb\0off"s,
+        "/GSB"s,
+        "/SSBOFF"s,
+        "/gbo\0/gm"s,
+        "/NoSuchCommand"s,
+        ""s,
     };
     for (size_t i = 0; i < lines.size(); i++)
         Write(out / "commandline", "line" + std::to_string(i), std::vector<uint8_t>(lines[i].begin(), lines[i].end()));

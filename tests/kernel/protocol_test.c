@@ -30,11 +30,11 @@
 
 #include "../support/qorfldrv_protocol.h"
 
-static const char *g_name;
-static const char *g_node;
+static const char* g_name;
+static const char* g_node;
 static int g_passed, g_failed;
 
-static void result(int ok, const char *c, const char *fmt, ...)
+static void result(int ok, const char* c, const char* fmt, ...)
 {
     if (ok) {
         printf("ok %s/%s\n", g_name, c);
@@ -50,21 +50,21 @@ static void result(int ok, const char *c, const char *fmt, ...)
     g_failed++;
 }
 
-#define CHECK(cond, c, ...)              \
-    do {                                 \
-        if (!(cond)) {                   \
-            result(0, c, __VA_ARGS__);   \
-            return;                      \
-        }                                \
+#define CHECK(cond, c, ...)            \
+    do {                               \
+        if (!(cond)) {                 \
+            result(0, c, __VA_ARGS__); \
+            return;                    \
+        }                              \
     } while (0)
 
 /* ioctl result as 0 or -errno. */
-static int req(int fd, unsigned cmd, void *arg)
+static int req(int fd, unsigned cmd, void* arg)
 {
     return ioctl(fd, cmd, arg) < 0 ? -errno : 0;
 }
 
-static int alloc_block(int fd, long size, QORFLDRV_ALLOC *rec)
+static int alloc_block(int fd, long size, QORFLDRV_ALLOC* rec)
 {
     memset(rec, 0, sizeof *rec);
     rec->size = size;
@@ -73,7 +73,7 @@ static int alloc_block(int fd, long size, QORFLDRV_ALLOC *rec)
     return req(fd, CMD_ALLOC, rec);
 }
 
-static int free_block(int fd, void *phys)
+static int free_block(int fd, void* phys)
 {
     QORFLDRV_ALLOC rec;
     memset(&rec, 0, sizeof rec);
@@ -82,15 +82,15 @@ static int free_block(int fd, void *phys)
 }
 
 /* mmap of the current block: the mapping, or null with errno set. */
-static uint32_t *map_block(int fd, size_t len, int prot, int flags, off_t off)
+static uint32_t* map_block(int fd, size_t len, int prot, int flags, off_t off)
 {
-    void *p = mmap(NULL, len, prot, flags, fd, off);
-    return p == MAP_FAILED ? NULL : (uint32_t *)p;
+    void* p = mmap(NULL, len, prot, flags, fd, off);
+    return p == MAP_FAILED ? NULL : (uint32_t*)p;
 }
 
 static int map_errno(int fd, size_t len, int prot, int flags, off_t off)
 {
-    uint32_t *p = map_block(fd, len, prot, flags, off);
+    uint32_t* p = map_block(fd, len, prot, flags, off);
     if (p) {
         munmap(p, len);
         return 0;
@@ -125,7 +125,7 @@ static int unreserved_pages(uintptr_t phys, size_t bytes)
 }
 
 /* Index of the first word that does not carry the fill pattern, or -1. */
-static long bad_fill(const uint32_t *w, size_t bytes)
+static long bad_fill(const uint32_t* w, size_t bytes)
 {
     for (size_t i = 0; i < bytes / 4; i++)
         if (w[i] != (0xafd0u << 16) + (uint32_t)i)
@@ -141,7 +141,7 @@ static int open_node(void)
 /* One opener at a time; the release lets the next one in. */
 static void case_exclusive_open(void)
 {
-    const char *c = "exclusive-open";
+    const char* c = "exclusive-open";
     int a = open_node();
     CHECK(a >= 0, c, "first open: %s", strerror(errno));
     int b = open_node();
@@ -160,15 +160,14 @@ static void case_exclusive_open(void)
  * page the reply names is reserved while the block lives. */
 static void case_alloc_fill(int fd)
 {
-    const char *c = "alloc-fill";
+    const char* c = "alloc-fill";
     QORFLDRV_ALLOC r;
     int rc = alloc_block(fd, 1, &r);
     CHECK(rc == 0, c, "CMD_ALLOC: %s", strerror(-rc));
     uintptr_t phys = (uintptr_t)r.kphysadd;
     int fields_ok = r.size == 1 && r.kvirtlen == SENTINEL_LEN && r.kmallocptr == SENTINEL_PTR;
-    int addr_ok = phys != 0 && phys % PAGE == 0 && r.kvirtadd != NULL &&
-                  (uintptr_t)r.kvirtadd % PAGE == 0;
-    uint32_t *w = map_block(fd, PAGE, PROT_READ | PROT_WRITE, MAP_SHARED, 0);
+    int addr_ok = phys != 0 && phys % PAGE == 0 && r.kvirtadd != NULL && (uintptr_t)r.kvirtadd % PAGE == 0;
+    uint32_t* w = map_block(fd, PAGE, PROT_READ | PROT_WRITE, MAP_SHARED, 0);
     int map_err = errno;
     long bad = w ? bad_fill(w, PAGE) : 0;
     if (w)
@@ -189,12 +188,12 @@ static void case_alloc_fill(int fd)
  * written after both are gone, until it is freed. */
 static void case_second_mapping(int fd)
 {
-    const char *c = "second-mapping";
+    const char* c = "second-mapping";
     QORFLDRV_ALLOC r;
     int rc = alloc_block(fd, 2 * PAGE, &r);
     CHECK(rc == 0, c, "CMD_ALLOC: %s", strerror(-rc));
-    uint32_t *a = map_block(fd, 2 * PAGE, PROT_READ | PROT_WRITE, MAP_SHARED, 0);
-    uint32_t *b = map_block(fd, 2 * PAGE, PROT_READ | PROT_WRITE, MAP_SHARED, 0);
+    uint32_t* a = map_block(fd, 2 * PAGE, PROT_READ | PROT_WRITE, MAP_SHARED, 0);
+    uint32_t* b = map_block(fd, 2 * PAGE, PROT_READ | PROT_WRITE, MAP_SHARED, 0);
     int ok_maps = a && b && a != b;
     int seen = 0, kept = 0;
     if (ok_maps) {
@@ -205,9 +204,8 @@ static void case_second_mapping(int fd)
         munmap(a, 2 * PAGE);
         munmap(b, 2 * PAGE);
         a = b = NULL;
-        uint32_t *again = map_block(fd, 2 * PAGE, PROT_READ, MAP_SHARED, 0);
-        kept = again && again[0] == 0x11223344 && again[PAGE / 4 + 7] == 0x55667788 &&
-               again[1] == (0xafd0u << 16) + 1;
+        uint32_t* again = map_block(fd, 2 * PAGE, PROT_READ, MAP_SHARED, 0);
+        kept = again && again[0] == 0x11223344 && again[PAGE / 4 + 7] == 0x55667788 && again[1] == (0xafd0u << 16) + 1;
         if (again)
             munmap(again, 2 * PAGE);
     }
@@ -226,11 +224,11 @@ static void case_second_mapping(int fd)
  * 131073 is refused and leaves no current block. */
 static void case_size_limit(int fd)
 {
-    const char *c = "size-limit";
+    const char* c = "size-limit";
     QORFLDRV_ALLOC r;
     int rc = alloc_block(fd, MAX_BLOCK, &r);
     CHECK(rc == 0, c, "CMD_ALLOC of %d: %s", MAX_BLOCK, strerror(-rc));
-    uint32_t *w = map_block(fd, MAX_BLOCK, PROT_READ | PROT_WRITE, MAP_SHARED, 0);
+    uint32_t* w = map_block(fd, MAX_BLOCK, PROT_READ | PROT_WRITE, MAP_SHARED, 0);
     int map_err = errno;
     long bad = -1;
     if (w) {
@@ -260,9 +258,9 @@ static void case_size_limit(int fd)
 static void case_refused_alloc(int fd)
 {
     static const struct {
-        const char *name;
-        int use_null;   /* argument 0 instead of a record */
-        int bad_ptr;    /* an address no program can have mapped */
+        const char* name;
+        int use_null; /* argument 0 instead of a record */
+        int bad_ptr;  /* an address no program can have mapped */
         long size;
         int want;
     } rows[] = {
@@ -281,7 +279,7 @@ static void case_refused_alloc(int fd)
             continue;
         }
         QORFLDRV_ALLOC r = {.size = rows[i].size};
-        void *arg = rows[i].use_null ? NULL : rows[i].bad_ptr ? (void *)(uintptr_t)PAGE : (void *)&r;
+        void* arg = rows[i].use_null ? NULL : rows[i].bad_ptr ? (void*)(uintptr_t)PAGE : (void*)&r;
         rc = req(fd, CMD_ALLOC, arg);
         int after = map_errno(fd, PAGE, PROT_READ, MAP_SHARED, 0);
         free_block(fd, keep.kphysadd);
@@ -298,7 +296,7 @@ static void case_refused_alloc(int fd)
 static void case_mmap_rules(int fd)
 {
     static const struct {
-        const char *name;
+        const char* name;
         size_t len;
         off_t off;
         int prot, flags;
@@ -340,25 +338,20 @@ static void case_codes(int fd)
 {
     QORFLDRV_ALLOC none = {0};
     static const struct {
-        const char *name;
+        const char* name;
         unsigned cmd;
         int arg_kind; /* 0 none, 1 a zeroed record, 2 null, 3 unreadable address */
         int want;
     } rows[] = {
-        {"unknown-0x4164", 0x4164, 0, -ENOTTY},
-        {"unknown-0x415f", 0x415f, 0, -ENOTTY},
-        {"unknown-0x1234", 0x1234, 1, -ENOTTY},
-        {"lock-kb", CMD_LOCK_KB, 0, 0},
-        {"unlock-kb", CMD_UNLOCK_KB, 0, 0},
-        {"free-with-no-block", CMD_FREE, 1, 0},
-        {"free-null-argument", CMD_FREE, 2, -EFAULT},
-        {"free-bad-address", CMD_FREE, 3, -EFAULT},
+        {"unknown-0x4164", 0x4164, 0, -ENOTTY},       {"unknown-0x415f", 0x415f, 0, -ENOTTY},
+        {"unknown-0x1234", 0x1234, 1, -ENOTTY},       {"lock-kb", CMD_LOCK_KB, 0, 0},
+        {"unlock-kb", CMD_UNLOCK_KB, 0, 0},           {"free-with-no-block", CMD_FREE, 1, 0},
+        {"free-null-argument", CMD_FREE, 2, -EFAULT}, {"free-bad-address", CMD_FREE, 3, -EFAULT},
     };
     for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
         char c[64];
         snprintf(c, sizeof c, "codes/%s", rows[i].name);
-        void *arg = rows[i].arg_kind == 1 ? (void *)&none
-                  : rows[i].arg_kind == 3 ? (void *)(uintptr_t)PAGE : NULL;
+        void* arg = rows[i].arg_kind == 1 ? (void*)&none : rows[i].arg_kind == 3 ? (void*)(uintptr_t)PAGE : NULL;
         int got = req(fd, rows[i].cmd, arg);
         if (got != rows[i].want)
             result(0, c, "got %s, want %s", got ? strerror(-got) : "success",
@@ -374,7 +367,7 @@ static void case_codes(int fd)
  * block as it was; one free makes room again. */
 static void case_table(int fd)
 {
-    const char *c = "table";
+    const char* c = "table";
     static QORFLDRV_ALLOC blk[TABLE_SIZE + 1];
     QORFLDRV_ALLOC a, b, cc, d;
     int rc = alloc_block(fd, 1, &a);
@@ -383,7 +376,7 @@ static void case_table(int fd)
     CHECK(rc == 0, c, "three allocations: %s", strerror(-rc));
 
     /* An address of no live block: returns 0, the current block stays. */
-    rc = free_block(fd, (void *)(uintptr_t)((uintptr_t)cc.kphysadd + 16 * PAGE * 1024));
+    rc = free_block(fd, (void*)(uintptr_t)((uintptr_t)cc.kphysadd + 16 * PAGE * 1024));
     int still = map_errno(fd, PAGE, PROT_READ, MAP_SHARED, 0);
     CHECK(rc == 0 && still == 0, c, "free of an unknown address: rc %d, mmap %d", rc, still);
 
@@ -405,7 +398,7 @@ static void case_table(int fd)
         if (alloc_block(fd, 1, &blk[n]) != 0)
             break;
     /* Mark the current (last) block; a refusal must leave it current. */
-    uint32_t *w = map_block(fd, PAGE, PROT_READ | PROT_WRITE, MAP_SHARED, 0);
+    uint32_t* w = map_block(fd, PAGE, PROT_READ | PROT_WRITE, MAP_SHARED, 0);
     if (w) {
         w[0] = 0xfeedface;
         munmap(w, PAGE);
@@ -446,7 +439,7 @@ static void case_table(int fd)
  * has to release them. */
 static void case_leave_live(int fd)
 {
-    const char *c = "leave-live";
+    const char* c = "leave-live";
     static const long sizes[] = {1, 3 * PAGE + 1, MAX_BLOCK};
     for (size_t i = 0; i < sizeof sizes / sizeof sizes[0]; i++) {
         QORFLDRV_ALLOC r;
@@ -456,7 +449,7 @@ static void case_leave_live(int fd)
     result(1, c, NULL);
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc != 3) {
         fprintf(stderr, "usage: %s NODE NAME\n", argv[0]);

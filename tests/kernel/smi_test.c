@@ -34,13 +34,13 @@
 
 #define COUNT_FILE "/sys/class/misc/" ZORVIK_SMI_NAME "/smi_count"
 
-static const char *g_name;
+static const char* g_name;
 static int g_passed, g_failed;
 static int g_fd = -1;
 static struct zorvik_smi_info g_info;
 static uint64_t g_ram, g_device, g_fadt;
 
-static void result(int ok, const char *c, const char *fmt, ...)
+static void result(int ok, const char* c, const char* fmt, ...)
 {
     if (ok) {
         printf("ok %s/%s\n", g_name, c);
@@ -56,9 +56,12 @@ static void result(int ok, const char *c, const char *fmt, ...)
     g_failed++;
 }
 
-static int err(int r) { return r < 0 ? -errno : 0; }
+static int err(int r)
+{
+    return r < 0 ? -errno : 0;
+}
 
-static int raise_smi(uint16_t port, uint8_t code, uint8_t reserved, uint32_t *ebx)
+static int raise_smi(uint16_t port, uint8_t code, uint8_t reserved, uint32_t* ebx)
 {
     struct zorvik_smi_raise r = {port, code, reserved, 0xDEADBEEF};
     int e = err(ioctl(g_fd, ZORVIK_SMI_IOC_RAISE, &r));
@@ -69,7 +72,7 @@ static int raise_smi(uint16_t port, uint8_t code, uint8_t reserved, uint32_t *eb
 
 static int map_errno(uint64_t phys, size_t len, int prot)
 {
-    void *p = mmap(NULL, len, prot, MAP_SHARED, g_fd, (off_t)phys);
+    void* p = mmap(NULL, len, prot, MAP_SHARED, g_fd, (off_t)phys);
     if (p == MAP_FAILED)
         return -errno;
     munmap(p, len);
@@ -79,7 +82,7 @@ static int map_errno(uint64_t phys, size_t len, int prot)
 static unsigned sysfs_count(void)
 {
     unsigned n = ~0u;
-    FILE *f = fopen(COUNT_FILE, "r");
+    FILE* f = fopen(COUNT_FILE, "r");
     if (f) {
         if (fscanf(f, "%u", &n) != 1)
             n = ~0u;
@@ -95,11 +98,11 @@ static unsigned info_count(void)
 }
 
 /* The calling interface's request block at the start of the buffer. */
-static void put_block(uint8_t *buf, uint32_t in0)
+static void put_block(uint8_t* buf, uint32_t in0)
 {
     memset(buf, 0, 36);
-    buf[0] = 99;      /* class: OEM */
-    buf[2] = 11;      /* select: boot options */
+    buf[0] = 99; /* class: OEM */
+    buf[2] = 11; /* select: boot options */
     memcpy(buf + 4, &in0, 4);
     uint32_t status = 0xFFFFFFFE;
     memcpy(buf + 20, &status, 4);
@@ -107,7 +110,10 @@ static void put_block(uint8_t *buf, uint32_t in0)
 
 /* --- the refusals ------------------------------------------------------- */
 
-static int open_device(void) { return open(ZORVIK_SMI_DEVICE, O_RDWR); }
+static int open_device(void)
+{
+    return open(ZORVIK_SMI_DEVICE, O_RDWR);
+}
 
 /* Opens the device in a child that dropped CAP_SYS_RAWIO (still root). */
 static int open_without_rawio(void)
@@ -137,15 +143,24 @@ static int second_opener(void)
     return fd >= 0 ? 0 : -errno;
 }
 
-static int wrong_port(void) { return raise_smi(0x80, 0x20, 0, NULL); }
-static int wrong_code(void) { return raise_smi(ZORVIK_SMI_DEFAULT_PORT, 0x7E, 0, NULL); }
-static int reserved_set(void) { return raise_smi(ZORVIK_SMI_DEFAULT_PORT, 0x20, 1, NULL); }
+static int wrong_port(void)
+{
+    return raise_smi(0x80, 0x20, 0, NULL);
+}
+static int wrong_code(void)
+{
+    return raise_smi(ZORVIK_SMI_DEFAULT_PORT, 0x7E, 0, NULL);
+}
+static int reserved_set(void)
+{
+    return raise_smi(ZORVIK_SMI_DEFAULT_PORT, 0x20, 1, NULL);
+}
 
 /* A request whose first input word points outside the buffer, at RAM. */
 static int call_outside_buffer(void)
 {
-    uint8_t *buf = mmap(NULL, ZORVIK_SMI_BUFFER_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, g_fd,
-                        (off_t)g_info.buffer_phys);
+    uint8_t* buf =
+        mmap(NULL, ZORVIK_SMI_BUFFER_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, g_fd, (off_t)g_info.buffer_phys);
     if (buf == MAP_FAILED)
         return -1000;
     put_block(buf, (uint32_t)g_ram);
@@ -154,16 +169,31 @@ static int call_outside_buffer(void)
     return e;
 }
 
-static int ram_window(void) { return map_errno(g_ram, 4096, PROT_READ); }
-static int device_window(void) { return map_errno(g_device, 4096, PROT_READ); }
-static int past_buffer(void) { return map_errno(g_info.buffer_phys, ZORVIK_SMI_BUFFER_SIZE + 4096, PROT_READ); }
-static int writable_bios_area(void) { return map_errno(0xF0000, 0x10000, PROT_READ | PROT_WRITE); }
-static int writable_fadt(void) { return map_errno(g_fadt & ~0xFFFull, 4096, PROT_READ | PROT_WRITE); }
+static int ram_window(void)
+{
+    return map_errno(g_ram, 4096, PROT_READ);
+}
+static int device_window(void)
+{
+    return map_errno(g_device, 4096, PROT_READ);
+}
+static int past_buffer(void)
+{
+    return map_errno(g_info.buffer_phys, ZORVIK_SMI_BUFFER_SIZE + 4096, PROT_READ);
+}
+static int writable_bios_area(void)
+{
+    return map_errno(0xF0000, 0x10000, PROT_READ | PROT_WRITE);
+}
+static int writable_fadt(void)
+{
+    return map_errno(g_fadt & ~0xFFFull, 4096, PROT_READ | PROT_WRITE);
+}
 
 /* A read-only window made writable afterwards. */
 static int bios_area_mprotect(void)
 {
-    void *p = mmap(NULL, 0x10000, PROT_READ, MAP_SHARED, g_fd, 0xF0000);
+    void* p = mmap(NULL, 0x10000, PROT_READ, MAP_SHARED, g_fd, 0xF0000);
     if (p == MAP_FAILED)
         return -1000;
     int e = err(mprotect(p, 0x10000, PROT_READ | PROT_WRITE));
@@ -171,11 +201,20 @@ static int bios_area_mprotect(void)
     return e;
 }
 
-static int mailbox_without_asf(void) { return err(ioctl(g_fd, ZORVIK_SMI_IOC_SET_MAILBOX)); }
-static int unknown_request(void) { return err(ioctl(g_fd, _IO(ZORVIK_SMI_IOC_MAGIC, 9))); }
+static int mailbox_without_asf(void)
+{
+    return err(ioctl(g_fd, ZORVIK_SMI_IOC_SET_MAILBOX));
+}
+static int unknown_request(void)
+{
+    return err(ioctl(g_fd, _IO(ZORVIK_SMI_IOC_MAGIC, 9)));
+}
 
 /* What lockdown refuses ZORVIK without the module. */
-static int io_privilege(void) { return err(iopl(3)); }
+static int io_privilege(void)
+{
+    return err(iopl(3));
+}
 static int dev_mem(void)
 {
     int fd = open("/dev/mem", O_RDONLY);
@@ -185,7 +224,7 @@ static int dev_mem(void)
 }
 
 static const struct {
-    const char *name;
+    const char* name;
     int (*attempt)(void);
     int want;
 } g_refusals[] = {
@@ -223,8 +262,8 @@ static void case_query(void)
  * firmware and come back; QEMU's firmware leaves the status "not handled". */
 static void case_call(void)
 {
-    uint8_t *buf = mmap(NULL, ZORVIK_SMI_BUFFER_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, g_fd,
-                        (off_t)g_info.buffer_phys);
+    uint8_t* buf =
+        mmap(NULL, ZORVIK_SMI_BUFFER_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, g_fd, (off_t)g_info.buffer_phys);
     if (buf == MAP_FAILED) {
         result(0, "smi/call", "buffer not mapped: errno %d", errno);
         return;
@@ -263,22 +302,22 @@ static void case_flash_codes(void)
 
 static void case_windows(void)
 {
-    const uint8_t *bios = mmap(NULL, 0x10000, PROT_READ, MAP_SHARED, g_fd, 0xF0000);
+    const uint8_t* bios = mmap(NULL, 0x10000, PROT_READ, MAP_SHARED, g_fd, 0xF0000);
     result(bios != MAP_FAILED, "window/bios-area", "errno %d", errno);
     if (bios != MAP_FAILED)
-        munmap((void *)bios, 0x10000);
+        munmap((void*)bios, 0x10000);
     uint64_t page = g_fadt & ~0xFFFull;
-    const uint8_t *p = mmap(NULL, 8192, PROT_READ, MAP_PRIVATE, g_fd, (off_t)page);
+    const uint8_t* p = mmap(NULL, 8192, PROT_READ, MAP_PRIVATE, g_fd, (off_t)page);
     if (p == MAP_FAILED) {
         result(0, "window/fadt", "errno %d", errno);
         return;
     }
     result(memcmp(p + (g_fadt - page), "FACP", 4) == 0, "window/fadt", "no FACP signature at %#llx",
            (unsigned long long)g_fadt);
-    munmap((void *)p, 8192);
+    munmap((void*)p, 8192);
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc != 5) {
         fprintf(stderr, "usage: smi_test NAME RAM DEVICE FADT\n");
@@ -306,8 +345,7 @@ int main(int argc, char **argv)
         result(got == g_refusals[i].want, g_refusals[i].name, "got %s (%d), want %s", strerror(-got), -got,
                strerror(-g_refusals[i].want));
     }
-    result(info_count() == start, "count/no-smi-refused", "%u SMIs raised by refused requests",
-           info_count() - start);
+    result(info_count() == start, "count/no-smi-refused", "%u SMIs raised by refused requests", info_count() - start);
 
     case_query();
     case_call();

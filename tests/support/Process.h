@@ -13,10 +13,10 @@
 namespace testsupport {
 
 struct ProcessResult {
-    std::string out;  // standard output (with standard error when merged)
-    std::string err;  // standard error, when captured on its own
-    int status = -1;  // exit status, or 128 + signal; -1 when it could not be started
-    int signal = 0;   // the signal that ended the child, 0 when it exited
+    std::string out;     // standard output (with standard error when merged)
+    std::string err;     // standard error, when captured on its own
+    int status = -1;     // exit status, or 128 + signal; -1 when it could not be started
+    int signal = 0;      // the signal that ended the child, 0 when it exited
     size_t inputFed = 0; // bytes of ProcessOptions::input written to the child
 };
 

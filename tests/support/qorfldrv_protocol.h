@@ -21,15 +21,15 @@
 typedef struct tagQORFLDRV_ALLOC {
     long size;
     unsigned long kvirtlen;
-    void *kmallocptr;
-    void *kvirtadd;
-    void *kphysadd;
+    void* kmallocptr;
+    void* kvirtadd;
+    void* kphysadd;
 } QORFLDRV_ALLOC;
 
 _Static_assert(sizeof(QORFLDRV_ALLOC) == 5 * sizeof(long), "record layout");
 
 /* Values put into the fields the module must hand back untouched. */
 #define SENTINEL_LEN ((unsigned long)0x5a5a5a5aUL)
-#define SENTINEL_PTR ((void *)(uintptr_t)0x3c3c3000UL)
+#define SENTINEL_PTR ((void*)(uintptr_t)0x3c3c3000UL)
 
 #endif

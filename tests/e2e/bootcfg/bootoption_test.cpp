@@ -53,13 +53,14 @@ TEST(GetBootOption, ListAsTheFirmwareSendsIt)
         json options;
         std::string text;
     } cases[] = {
-        {"two options", Options({{"Windows Boot Manager", "\\EFI\\Microsoft\\Boot\\bootmgfw.efi"}, {"Recovery", "\\r"}}),
+        {"two options",
+         Options({{"Windows Boot Manager", "\\EFI\\Microsoft\\Boot\\bootmgfw.efi"}, {"Recovery", "\\r"}}),
          "1. Windows Boot Manager (\\EFI\\Microsoft\\Boot\\bootmgfw.efi)\n2. Recovery (\\r)"},
         {"empty store", json::array(), ""},
         {"a list that fills the buffer is read up to its end", Options({{longLabel, "\\l"}}), cut},
         {"units above 0xFF are shown as '?'", Options({{"\u0141\u00e9", "\\l"}}), "1. ?\xe9 (\\l)"},
-        {"a unit whose low byte is 0 does not end the list",
-         Options({{"a\u4E00\u0100", "\\l"}, {"Recovery", "\\r"}}), "1. a?? (\\l)\n2. Recovery (\\r)"},
+        {"a unit whose low byte is 0 does not end the list", Options({{"a\u4E00\u0100", "\\l"}, {"Recovery", "\\r"}}),
+         "1. a?? (\\l)\n2. Recovery (\\r)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -125,15 +126,35 @@ TEST(DelAndSetFirstBootOption, LabelSentAndStoreChanged)
         int code;
         json labels; // the store after the run
     } cases[] = {
-        {"delete", {"/DelBootOption", "Recovery"}, nullptr, " Delete Boot Option : Recovery\n", 0,
+        {"delete",
+         {"/DelBootOption", "Recovery"},
+         nullptr,
+         " Delete Boot Option : Recovery\n",
+         0,
          {"Windows Boot Manager"}},
-        {"delete, label in another case", {"/dbop", "recovery"}, nullptr, ErrorLine(232), 232,
+        {"delete, label in another case",
+         {"/dbop", "recovery"},
+         nullptr,
+         ErrorLine(232),
+         232,
          {"Windows Boot Manager", "Recovery"}},
-        {"delete the longest label", {"/dbop", label255}, Options({{label255, "\\l"}, {"B", "\\b"}}),
-         " Delete Boot Option : " + label255 + "\n", 0, {"B"}},
-        {"make first", {"/SetFirstBootOption", "Recovery"}, nullptr,
-         std::string(" Set First Boot Option : Recovery\n") + NOTICE, 0, {"Recovery", "Windows Boot Manager"}},
-        {"make first, unknown label", {"/sfbop", "Shell"}, nullptr, ErrorLine(234), 234,
+        {"delete the longest label",
+         {"/dbop", label255},
+         Options({{label255, "\\l"}, {"B", "\\b"}}),
+         " Delete Boot Option : " + label255 + "\n",
+         0,
+         {"B"}},
+        {"make first",
+         {"/SetFirstBootOption", "Recovery"},
+         nullptr,
+         std::string(" Set First Boot Option : Recovery\n") + NOTICE,
+         0,
+         {"Recovery", "Windows Boot Manager"}},
+        {"make first, unknown label",
+         {"/sfbop", "Shell"},
+         nullptr,
+         ErrorLine(234),
+         234,
          {"Windows Boot Manager", "Recovery"}},
     };
     for (const Case& c : cases) {
@@ -167,7 +188,8 @@ TEST(BootOptions, ChangesPersist)
         platform["boot"] = r.boot;
     }
     BootRun r = RunBoot(platform, {"/gbop"});
-    EXPECT_EQ(r.out, std::string(BANNER) + "Boot Option : \n1. Shell (\\EFI\\shell.efi)\n2. Recovery (\\EFI\\recovery.efi)\n");
+    EXPECT_EQ(r.out,
+              std::string(BANNER) + "Boot Option : \n1. Shell (\\EFI\\shell.efi)\n2. Recovery (\\EFI\\recovery.efi)\n");
 }
 
 } // namespace

@@ -36,12 +36,15 @@ TEST(GetBootOrder, DevicesByPriority)
         std::vector<int> priority;
         std::string output;
     } cases[] = {
-        {"named and unnamed devices", {"SATA HDD", "USB HDD", "", "CD-ROM"}, {1, 0, 3, 2},
+        {"named and unnamed devices",
+         {"SATA HDD", "USB HDD", "", "CD-ROM"},
+         {1, 0, 3, 2},
          " USB HDD\n SATA HDD\n CD-ROM\n Unknown\n"},
         {"a name is plain text", {"100% %s %n Disk"}, {0}, " 100% %s %n Disk\n"},
         {"names are cut at 127 characters", {"A", name150}, {1, 0}, " " + name150.substr(0, 127) + "\n A\n"},
         {"no devices", {}, {}, ""},
-        {"sixteen devices", {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "a", "b", "c", "d", "e", "f"},
+        {"sixteen devices",
+         {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "a", "b", "c", "d", "e", "f"},
          {15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0},
          " f\n e\n d\n c\n b\n a\n 9\n 8\n 7\n 6\n 5\n 4\n 3\n 2\n 1\n 0\n"},
     };
@@ -63,13 +66,13 @@ TEST(GetBootOrder, DevicesByPriority)
 TEST(BootOrder, StringsReadAtEachDevicesSegment)
 {
     json p = BootPlatform("legacy");
-    p["boot"]["bbs"] = {
-        {"devices", {{{"name", "First"}, {"segment", "0xC000"}, {"offset", "0x0010"}},
-                     {{"name", "Second"}, {"segment", "0xC000"}, {"offset", "0xFF00"}},
-                     {{"name", "Elsewhere"}, {"segment", "0xD000"}, {"offset", "0x0020"}},
-                     {{"name", "PXE ROM"}, {"segment", "0xC800"}, {"offset", "0x0000"}},
-                     {{"name", "Edge"}, {"segment", "0xC100"}, {"offset", "0xFFFD"}}}},
-        {"priority", {2, 1, 4, 0, 3}}};
+    p["boot"]["bbs"] = {{"devices",
+                         {{{"name", "First"}, {"segment", "0xC000"}, {"offset", "0x0010"}},
+                          {{"name", "Second"}, {"segment", "0xC000"}, {"offset", "0xFF00"}},
+                          {{"name", "Elsewhere"}, {"segment", "0xD000"}, {"offset", "0x0020"}},
+                          {{"name", "PXE ROM"}, {"segment", "0xC800"}, {"offset", "0x0000"}},
+                          {{"name", "Edge"}, {"segment", "0xC100"}, {"offset", "0xFFFD"}}}},
+                        {"priority", {2, 1, 4, 0, 3}}};
     BootRun r = RunBoot(p, {"/gbo"});
     EXPECT_EQ(r.out, std::string(BANNER) + " Elsewhere\n Second\n Ed\n First\n PXE ROM\n");
     EXPECT_EQ(r.status, 0);
@@ -96,12 +99,21 @@ TEST(SetFirstBootOrder, PriorityListSentAndKept)
         {"a shorter earlier name wins", {"SATA HDD", "SATA HDD 2"}, {1, 0}, "SATA HDD 2", {0, 1}},
         {"the unnamed device is Unknown", {"A", "", "C"}, {0, 1, 2}, "Unknown", {1, 0, 2}},
         {"a word starting with the name", {"USB HDD", "CD-ROM"}, {0, 1}, "CD-ROM drive", {1, 0}},
-        {"a 31-character name", {"Floppy", "Generic Mass Storage Device 123"}, {0, 1},
-         "Generic Mass Storage Device 123 and more", {1, 0}},
-        {"a 32-character name", {"Floppy", "Removable Device Number 01 (USB)"}, {0, 1},
-         "Removable Device Number 01 (USB)", {1, 0}},
-        {"a 44-character name", {"Floppy", "UEFI: SanDisk Cruzer Blade 1.27, Partition 1"}, {0, 1},
-         "UEFI: SanDisk Cruzer Blade 1.27, Partition 1", {1, 0}},
+        {"a 31-character name",
+         {"Floppy", "Generic Mass Storage Device 123"},
+         {0, 1},
+         "Generic Mass Storage Device 123 and more",
+         {1, 0}},
+        {"a 32-character name",
+         {"Floppy", "Removable Device Number 01 (USB)"},
+         {0, 1},
+         "Removable Device Number 01 (USB)",
+         {1, 0}},
+        {"a 44-character name",
+         {"Floppy", "UEFI: SanDisk Cruzer Blade 1.27, Partition 1"},
+         {0, 1},
+         "UEFI: SanDisk Cruzer Blade 1.27, Partition 1",
+         {1, 0}},
         {"a word past 127 characters keeps its first 127", {"A", name150}, {0, 1}, name150 + " and more", {1, 0}},
     };
     for (const Case& c : cases) {
@@ -158,14 +170,12 @@ TEST(BootOrder, ImpossibleAnswersEndWith216)
         json platform;
         std::vector<std::string> requests;
     } cases[] = {
-        {"seventeen devices", Legacy(seventeen, order, std::vector<int>(17, 0)),
-         {"99/24", "0/0/0x8007", "3/2"}},
-        {"priority byte equal to the count", Legacy({"A", "B"}, {0, 2}, {0, 0}),
+        {"seventeen devices", Legacy(seventeen, order, std::vector<int>(17, 0)), {"99/24", "0/0/0x8007", "3/2"}},
+        {"priority byte equal to the count", Legacy({"A", "B"}, {0, 2}, {0, 0}), {"99/24", "0/0/0x8007", "3/2", "3/3"}},
+        {"priority byte far out",
+         Legacy({"A", "B", "C"}, {0, 255, 1}, {0, 0, 0}),
          {"99/24", "0/0/0x8007", "3/2", "3/3"}},
-        {"priority byte far out", Legacy({"A", "B", "C"}, {0, 255, 1}, {0, 0, 0}),
-         {"99/24", "0/0/0x8007", "3/2", "3/3"}},
-        {"a device listed twice", Legacy({"A", "B", "C"}, {0, 2, 0}, {0, 0, 0}),
-         {"99/24", "0/0/0x8007", "3/2", "3/3"}},
+        {"a device listed twice", Legacy({"A", "B", "C"}, {0, 2, 0}, {0, 0, 0}), {"99/24", "0/0/0x8007", "3/2", "3/3"}},
     };
     for (const Case& c : cases) {
         for (const std::vector<std::string>& words :

@@ -11,7 +11,7 @@ const std::vector<std::string> GATE = {"99/24", "0/0/0x8007"};
 
 struct Firmware {
     const char* name;
-    json boot; // merged into the platform's boot configuration
+    json boot;         // merged into the platform's boot configuration
     bool legacy, uefi; // the mode the program must see
 };
 
@@ -23,8 +23,10 @@ const Firmware FIRMWARES[] = {
     // The encoding request goes unhandled (-2) and the read answers 1: UEFI.
     {"UEFI, encoding request not handled", {{"boot_mode", "uefi"}, {"status", {{"99/24", -2}}}}, false, true},
     // The same firmware answering 2 for UEFI is read as neither mode.
-    {"UEFI as 2 without an encoding answer", {{"mode_encoding", 1}, {"boot_mode", "uefi"}, {"status", {{"99/24", -2}}}},
-     false, false},
+    {"UEFI as 2 without an encoding answer",
+     {{"mode_encoding", 1}, {"boot_mode", "uefi"}, {"status", {{"99/24", -2}}}},
+     false,
+     false},
     {"mode value 5", {{"boot_mode", 5}}, false, false},
     {"mode read not handled", {{"status", {{"0/0/0x8007", -2}}}}, false, false},
     {"mode read fails", {{"status", {{"0/0/0x8007", 3}}}}, false, false},
@@ -151,7 +153,7 @@ TEST(StatusTable, FirmwareWithoutBootConfiguration)
         std::vector<std::string> words;
         int code;
     } cases[] = {
-        {{"/GetBootOrder"}, 224}, {{"/GetBootOption"}, 224}, {{"/SSB", "on"}, 224},
+        {{"/GetBootOrder"}, 224}, {{"/GetBootOption"}, 224},   {{"/SSB", "on"}, 224},
         {{"/GetMode"}, 223},      {{"/SetMode", "uefi"}, 225},
     };
     for (const Case& c : cases) {

@@ -199,8 +199,7 @@ RunResult DriverRoot::Run(const std::vector<std::string>& words, const std::vect
             _exit(120);
         // Without these the program can neither raise its I/O privilege nor
         // load a kernel module, whatever it runs.
-        if (prctl(PR_CAPBSET_DROP, CAP_SYS_RAWIO, 0, 0, 0) != 0 ||
-            prctl(PR_CAPBSET_DROP, CAP_SYS_MODULE, 0, 0, 0) != 0)
+        if (prctl(PR_CAPBSET_DROP, CAP_SYS_RAWIO, 0, 0, 0) != 0 || prctl(PR_CAPBSET_DROP, CAP_SYS_MODULE, 0, 0, 0) != 0)
             _exit(122);
         alarm(120);
     };

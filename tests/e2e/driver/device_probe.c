@@ -31,7 +31,7 @@ static int g_fd = -1;
 static int g_mem = -1;
 static int g_failed;
 
-static void result(int ok, const char *c, const char *fmt, ...)
+static void result(int ok, const char* c, const char* fmt, ...)
 {
     if (ok) {
         printf("ok %s\n", c);
@@ -54,17 +54,17 @@ static void result(int ok, const char *c, const char *fmt, ...)
         }                              \
     } while (0)
 
-static const char *err_text(int rc)
+static const char* err_text(int rc)
 {
     return rc == 0 ? "success" : strerror(-rc);
 }
 
-static int req(unsigned cmd, void *arg)
+static int req(unsigned cmd, void* arg)
 {
     return ioctl(g_fd, cmd, arg) < 0 ? -errno : 0;
 }
 
-static int alloc_block(long size, QORFLDRV_ALLOC *rec)
+static int alloc_block(long size, QORFLDRV_ALLOC* rec)
 {
     memset(rec, 0, sizeof *rec);
     rec->size = size;
@@ -73,7 +73,7 @@ static int alloc_block(long size, QORFLDRV_ALLOC *rec)
     return req(CMD_ALLOC, rec);
 }
 
-static int free_block(void *phys)
+static int free_block(void* phys)
 {
     QORFLDRV_ALLOC rec;
     memset(&rec, 0, sizeof rec);
@@ -83,7 +83,7 @@ static int free_block(void *phys)
 
 static int map_errno(size_t len, int prot, int flags, off_t off)
 {
-    void *p = mmap(NULL, len, prot, flags, g_fd, off);
+    void* p = mmap(NULL, len, prot, flags, g_fd, off);
     if (p == MAP_FAILED)
         return -errno;
     munmap(p, len);
@@ -96,9 +96,9 @@ static uint32_t fill(size_t i)
 }
 
 /* The words at PHYS in physical memory equal those at P. */
-static int same_as_memory(const void *p, uintptr_t phys, size_t len)
+static int same_as_memory(const void* p, uintptr_t phys, size_t len)
 {
-    char *buf = malloc(len);
+    char* buf = malloc(len);
     int same = buf && pread(g_mem, buf, len, (off_t)phys) == (ssize_t)len && memcmp(buf, p, len) == 0;
     free(buf);
     return same;
@@ -112,9 +112,9 @@ static uint32_t memory_word(uintptr_t phys)
     return w;
 }
 
-static void case_open_rule(const char *node, int exclusive)
+static void case_open_rule(const char* node, int exclusive)
 {
-    const char *c = "open-rule";
+    const char* c = "open-rule";
     int b = open(node, O_RDWR);
     int err = errno;
     if (b >= 0)
@@ -130,7 +130,7 @@ static void case_open_rule(const char *node, int exclusive)
  * fields untouched, and the mapping is physical memory at the block. */
 static void case_alloc_fill(void)
 {
-    const char *c = "alloc-fill";
+    const char* c = "alloc-fill";
     QORFLDRV_ALLOC r;
     int rc = alloc_block(1, &r);
     CHECK(rc == 0, c, "CMD_ALLOC: %s", err_text(rc));
@@ -139,7 +139,7 @@ static void case_alloc_fill(void)
           "reply changed size/kvirtlen/kmallocptr: %ld %#lx %p", r.size, r.kvirtlen, r.kmallocptr);
     CHECK(phys != 0 && phys % PAGE == 0 && r.kvirtadd != NULL, c, "reply addresses: virt %p phys %#lx", r.kvirtadd,
           (unsigned long)phys);
-    uint32_t *w = mmap(NULL, PAGE, PROT_READ | PROT_WRITE, MAP_SHARED, g_fd, 0);
+    uint32_t* w = mmap(NULL, PAGE, PROT_READ | PROT_WRITE, MAP_SHARED, g_fd, 0);
     CHECK(w != MAP_FAILED, c, "mmap of one page: %s", strerror(errno));
     long bad = -1;
     for (size_t i = 0; i < PAGE / 4 && bad < 0; i++)
@@ -160,7 +160,7 @@ static void case_alloc_fill(void)
  * current block. */
 static void case_size_limit(void)
 {
-    const char *c = "size-limit";
+    const char* c = "size-limit";
     QORFLDRV_ALLOC r;
     int rc = alloc_block(MAX_BLOCK, &r);
     CHECK(rc == 0, c, "CMD_ALLOC of %d: %s", MAX_BLOCK, err_text(rc));
@@ -187,7 +187,7 @@ static void case_size_limit(void)
 static void case_refused_alloc(void)
 {
     static const struct {
-        const char *name;
+        const char* name;
         int arg_kind; /* 0 a record, 1 null, 2 an unmapped address */
         long size;
         int want;
@@ -198,7 +198,7 @@ static void case_refused_alloc(void)
         {"refused-alloc/unreadable-record", 2, 0, -EFAULT},
     };
     for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-        const char *c = rows[i].name;
+        const char* c = rows[i].name;
         QORFLDRV_ALLOC keep;
         int rc = alloc_block(1, &keep);
         if (rc != 0) {
@@ -206,7 +206,7 @@ static void case_refused_alloc(void)
             continue;
         }
         QORFLDRV_ALLOC r = {.size = rows[i].size};
-        void *arg = rows[i].arg_kind == 1 ? NULL : rows[i].arg_kind == 2 ? (void *)(uintptr_t)PAGE : (void *)&r;
+        void* arg = rows[i].arg_kind == 1 ? NULL : rows[i].arg_kind == 2 ? (void*)(uintptr_t)PAGE : (void*)&r;
         rc = req(CMD_ALLOC, arg);
         int after = map_errno(PAGE, PROT_READ, MAP_SHARED, 0);
         free_block(keep.kphysadd);
@@ -223,8 +223,8 @@ static void case_refused_alloc(void)
  * recorded and is the current one until it is freed or the module goes. */
 static void case_unwritable_reply(void)
 {
-    const char *c = "unwritable-reply";
-    QORFLDRV_ALLOC *ro = mmap(NULL, PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const char* c = "unwritable-reply";
+    QORFLDRV_ALLOC* ro = mmap(NULL, PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     CHECK(ro != MAP_FAILED, c, "anonymous page: %s", strerror(errno));
     ro->size = PAGE;
     mprotect(ro, PAGE, PROT_READ);
@@ -239,7 +239,7 @@ static void case_unwritable_reply(void)
 static void case_mmap_rules(void)
 {
     static const struct {
-        const char *name;
+        const char* name;
         size_t len;
         off_t off;
         int prot, flags;
@@ -279,22 +279,18 @@ static void case_codes(void)
     QORFLDRV_ALLOC none;
     memset(&none, 0, sizeof none);
     static const struct {
-        const char *name;
+        const char* name;
         unsigned cmd;
         int arg_kind; /* 0 none, 1 a zeroed record, 2 null, 3 unreadable address */
         int want;
     } rows[] = {
-        {"codes/unknown-0x4164", 0x4164, 0, -ENOTTY},
-        {"codes/unknown-0x415f", 0x415f, 0, -ENOTTY},
-        {"codes/unknown-0x1234", 0x1234, 1, -ENOTTY},
-        {"codes/lock-kb", CMD_LOCK_KB, 0, 0},
-        {"codes/unlock-kb", CMD_UNLOCK_KB, 0, 0},
-        {"codes/free-with-no-block", CMD_FREE, 1, 0},
-        {"codes/free-null-argument", CMD_FREE, 2, -EFAULT},
-        {"codes/free-unreadable-record", CMD_FREE, 3, -EFAULT},
+        {"codes/unknown-0x4164", 0x4164, 0, -ENOTTY},       {"codes/unknown-0x415f", 0x415f, 0, -ENOTTY},
+        {"codes/unknown-0x1234", 0x1234, 1, -ENOTTY},       {"codes/lock-kb", CMD_LOCK_KB, 0, 0},
+        {"codes/unlock-kb", CMD_UNLOCK_KB, 0, 0},           {"codes/free-with-no-block", CMD_FREE, 1, 0},
+        {"codes/free-null-argument", CMD_FREE, 2, -EFAULT}, {"codes/free-unreadable-record", CMD_FREE, 3, -EFAULT},
     };
     for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
-        void *arg = rows[i].arg_kind == 1 ? (void *)&none : rows[i].arg_kind == 3 ? (void *)(uintptr_t)PAGE : NULL;
+        void* arg = rows[i].arg_kind == 1 ? (void*)&none : rows[i].arg_kind == 3 ? (void*)(uintptr_t)PAGE : NULL;
         int got = req(rows[i].cmd, arg);
         if (got != rows[i].want)
             result(0, rows[i].name, "got %s, want %s", err_text(got), err_text(rows[i].want));
@@ -308,7 +304,7 @@ static void case_codes(void)
  * slots). */
 static void case_slot_move(void)
 {
-    const char *c = "slot-move";
+    const char* c = "slot-move";
     QORFLDRV_ALLOC b[3];
     for (int i = 0; i < 3; i++) {
         int rc = alloc_block(PAGE, &b[i]);
@@ -326,7 +322,7 @@ static void case_slot_move(void)
  * one real free makes room again. */
 static void case_table(void)
 {
-    const char *c = "table";
+    const char* c = "table";
     static QORFLDRV_ALLOC blk[TABLE_SIZE];
     int n = 0;
     for (; n < TABLE_SIZE; n++)
@@ -335,11 +331,11 @@ static void case_table(void)
     int full = n == TABLE_SIZE;
     QORFLDRV_ALLOC extra;
     int over = alloc_block(1, &extra);
-    uint32_t *w = mmap(NULL, PAGE, PROT_READ, MAP_SHARED, g_fd, 0);
+    uint32_t* w = mmap(NULL, PAGE, PROT_READ, MAP_SHARED, g_fd, 0);
     int current_kept = w != MAP_FAILED && n > 0 && same_as_memory(w, (uintptr_t)blk[n - 1].kphysadd, PAGE);
     if (w != MAP_FAILED)
         munmap(w, PAGE);
-    int unknown = free_block((void *)(uintptr_t)0x123);
+    int unknown = free_block((void*)(uintptr_t)0x123);
     int still_full = alloc_block(1, &extra);
     int freed = n > 0 ? free_block(blk[0].kphysadd) : -1;
     int again = alloc_block(1, &extra);
@@ -358,7 +354,7 @@ static void case_table(void)
 
 static int module_listed(void)
 {
-    FILE *f = fopen("/proc/devices", "r");
+    FILE* f = fopen("/proc/devices", "r");
     char line[128];
     int major = 0;
     while (f && fgets(line, sizeof line, f))
@@ -375,7 +371,7 @@ static int module_listed(void)
  * with the blocks still live in it. */
 static void case_removal(void)
 {
-    const char *c = "removal";
+    const char* c = "removal";
     QORFLDRV_ALLOC a, b;
     int rc = alloc_block(PAGE, &a);
     int rc2 = alloc_block(2 * PAGE, &b);
@@ -401,7 +397,7 @@ int main(void)
         return 2;
     }
     int kernel24 = strncmp(u.release, "2.4", 3) == 0;
-    FILE *mod = fopen("qorfldrv_mod", "w");
+    FILE* mod = fopen("qorfldrv_mod", "w");
     if (!mod) {
         perror("qorfldrv_mod");
         return 2;

@@ -270,10 +270,14 @@ TEST(FwemuRoute, KernelTreeCompilerAndBuildFailures)
         Names work;
     } cases[] = {
         {"no tree", {{"tree", nullptr}}, "Error: Cannot locate kernel source.\n", {}},
-        {"build/ tree without gcc", {{"tree", "build"}, {"gcc", false}},
-         "\nError: gcc complier did not exist.\nError: Cannot locate kernel source.\n", {}},
-        {"build/ tree without include/linux", {{"tree", "build"}, {"include_linux", false}},
-         "\nError: Kernel source files cannot be found.\nError: Cannot locate kernel source.\n", {}},
+        {"build/ tree without gcc",
+         {{"tree", "build"}, {"gcc", false}},
+         "\nError: gcc complier did not exist.\nError: Cannot locate kernel source.\n",
+         {}},
+        {"build/ tree without include/linux",
+         {{"tree", "build"}, {"include_linux", false}},
+         "\nError: Kernel source files cannot be found.\nError: Cannot locate kernel source.\n",
+         {}},
         // source/ is taken without a look inside: the generation stops at
         // mm.h and removes its scratch directory.
         {"source/ tree without include/linux", {{"include_linux", false}}, "", {}},
@@ -301,7 +305,8 @@ TEST(FwemuRoute, StandardErrorSaysWhy)
 {
     const std::string refused = "ZORVIK: the kernel refused the helper module (insmod failed)";
     const std::string headers = " (a Debian-style system installs it with the package linux-headers-5.10.0-fwemu)\n";
-    const std::string locked = "ZORVIK: I/O privilege refused (iopl: Operation not permitted): kernel lockdown (integrity)\n";
+    const std::string locked =
+        "ZORVIK: I/O privilege refused (iopl: Operation not permitted): kernel lockdown (integrity)\n";
     const std::string helperLocked =
         "ZORVIK: kernel lockdown (integrity) refuses unsigned modules\n" + refused + "; kernel lockdown (integrity)\n";
     const std::string enrol = "mokutil --import /var/lib/dkms/mok.pub";
@@ -313,31 +318,49 @@ TEST(FwemuRoute, StandardErrorSaysWhy)
         int status = 16;
     } cases[] = {
         {"lockdown, no SMI module", json::object(), "integrity",
-         locked + "ZORVIK: the SMI module zorvik_smi is not installed for this kernel; install the package zorvik-dkms "
-                  "and enrol its signing key with " + enrol + "\n" + helperLocked},
+         locked +
+             "ZORVIK: the SMI module zorvik_smi is not installed for this kernel; install the package zorvik-dkms "
+             "and enrol its signing key with " +
+             enrol + "\n" + helperLocked},
         {"lockdown, SMI module installed", {{"smi_module", "installed"}}, "integrity", "", 0},
-        {"lockdown, SMI module unsigned", {{"smi_module", "unsigned"}}, "integrity",
-         locked + "ZORVIK: the kernel rejected the signature of the SMI module zorvik_smi (Key was rejected by "
-                  "service); enrol its signing key with " + enrol + " and reboot\n" + helperLocked},
-        {"lockdown, SMI module too old", {{"smi_module", "loaded"}, {"smi_abi_version", 0}}, "integrity",
-         locked + "ZORVIK: the SMI module zorvik_smi is too old for this ZORVIK (interface version 0, needs 1); "
-                  "update the package zorvik-dkms and reload the module\n" + helperLocked},
+        {"lockdown, SMI module unsigned",
+         {{"smi_module", "unsigned"}},
+         "integrity",
+         locked +
+             "ZORVIK: the kernel rejected the signature of the SMI module zorvik_smi (Key was rejected by "
+             "service); enrol its signing key with " +
+             enrol + " and reboot\n" + helperLocked},
+        {"lockdown, SMI module too old",
+         {{"smi_module", "loaded"}, {"smi_abi_version", 0}},
+         "integrity",
+         locked +
+             "ZORVIK: the SMI module zorvik_smi is too old for this ZORVIK (interface version 0, needs 1); "
+             "update the package zorvik-dkms and reload the module\n" +
+             helperLocked},
         {"insmod fails, no lockdown", {{"insmod_failures", 2}}, "none", refused + "\n"},
-        {"no tree", {{"tree", nullptr}}, nullptr,
+        {"no tree",
+         {{"tree", nullptr}},
+         nullptr,
          "ZORVIK: no kernel tree for 5.10.0-fwemu at /lib/modules/5.10.0-fwemu/build/" + headers},
-        {"tree without mm.h", {{"include_linux", false}}, nullptr,
+        {"tree without mm.h",
+         {{"include_linux", false}},
+         nullptr,
          "ZORVIK: the kernel tree /lib/modules/5.10.0-fwemu/source/ has no readable include/linux/mm.h" + headers},
-        {"no gcc", {{"tree", "build"}, {"gcc", false}}, nullptr,
-         "ZORVIK: no gcc on PATH to build the helper module\n"},
+        {"no gcc", {{"tree", "build"}, {"gcc", false}}, nullptr, "ZORVIK: no gcc on PATH to build the helper module\n"},
         {"kept module of another kernel",
-         {{"files", {{"/work/qorfldrv_mod.o", "qorfldrv module for 2.6.32-old\nvermagic=2.6.32-old SMP mod_unload\n"}}}},
+         {{"files",
+           {{"/work/qorfldrv_mod.o", "qorfldrv module for 2.6.32-old\nvermagic=2.6.32-old SMP mod_unload\n"}}}},
          nullptr,
          refused + "\nZORVIK: ./qorfldrv_mod.o was built for kernel 2.6.32-old, not for the running "
                    "5.10.0-fwemu; /makedrv rebuilds it for the running kernel\n"},
-        {"kept module without vermagic", {{"files", {{"/work/qorfldrv_mod.o", "junk\n"}}}}, nullptr,
+        {"kept module without vermagic",
+         {{"files", {{"/work/qorfldrv_mod.o", "junk\n"}}}},
+         nullptr,
          refused + "\nZORVIK: ./qorfldrv_mod.o names no kernel release it was built for; /makedrv rebuilds it "
                    "for the running kernel\n"},
-        {"make fails", {{"make", "fails"}}, nullptr,
+        {"make fails",
+         {{"make", "fails"}},
+         nullptr,
          "ZORVIK: the helper module's build in /work/.temp failed; the last lines of make's output:\n"
          "ZORVIK:     CC [M]  /work/.temp/qorfldrv.o\n"},
     };
@@ -398,8 +421,7 @@ TEST(FwemuRoute, Kernel24)
     if (!testsupport::KernelStartsProgram(DEVICE_PROBE32_PATH))
         GTEST_SKIP() << "this kernel runs no i386 program";
     json p = DriverPlatform();
-    p["kernel"] = {{"release", "2.4.20-8"}, {"tree", "build"}, {"remap_pfn_range", false},
-                   {"remap_page_range", 4}};
+    p["kernel"] = {{"release", "2.4.20-8"}, {"tree", "build"}, {"remap_pfn_range", false}, {"remap_page_range", 4}};
     FwemuRun r = RunUnderFwemu(p, ZORVIK_RELEASE_PATH, {"/GetBootOrder"});
     EXPECT_EQ(r.out, HoleOutput({"/GetBootOrder"}));
     EXPECT_EQ(r.status, 0) << r.err;

@@ -72,42 +72,82 @@ TEST_F(HiddenWords, ModeAndOptionRules)
         Names words;
         const char* step;
         const char* log;
-        Names work;           // files left in /work
-        std::string package;  // where the package went, if anywhere
-        std::string module;   // contents of the kept module, if any
+        Names work;          // files left in /work
+        std::string package; // where the package went, if anywhere
+        std::string module;  // contents of the kept module, if any
     } cases[] = {
         {"make mode", {"/makedrv"}, MAKE_STEP, BUILT_26, {"qorfldrv_mod.o"}, "", MODULE_26},
         {"make mode, any letter case", {"/MakeDrv"}, MAKE_STEP, BUILT_26, {"qorfldrv_mod.o"}, "", MODULE_26},
         {"generate mode", {"/gendrv"}, GEN_STEP, BUILT_26, PACKAGE_26, "/work", ""},
         {"generate mode, capitals", {"/GENDRV"}, GEN_STEP, BUILT_26, PACKAGE_26, "/work", ""},
         {"mixed case is served in make mode", {"/GenDrv"}, GEN_STEP, BUILT_26, {"qorfldrv_mod.o"}, "", MODULE_26},
-        {"hidden word after index 1 is served in make mode", {"/GetMode", "/gendrv"}, GEN_STEP, BUILT_26,
-         {"qorfldrv_mod.o"}, "", MODULE_26},
-        {"first hidden word decides the step line", {"/makedrv", "/gendrv"}, MAKE_STEP, BUILT_26,
-         {"qorfldrv_mod.o"}, "", MODULE_26},
-        {"a later hidden word is only a word", {"/gendrv", "/makedrv", "OUTPUT=out"}, GEN_STEP, BUILT_26,
-         PACKAGE_26, "/work", ""},
-        {"output directory, trailing slash dropped", {"/gendrv", "OUTPUT=/tmp/pkg/"}, GEN_STEP, BUILT_26, {},
-         "/tmp/pkg", ""},
-        {"output directory in lower case, relative", {"/gendrv", "output=out/sub"}, GEN_STEP, BUILT_26, {"out"},
-         "/work/out/sub", ""},
-        {"OUTPUT=/ is the current directory", {"/gendrv", "OUTPUT=/"}, GEN_STEP, BUILT_26, PACKAGE_26, "/work",
+        {"hidden word after index 1 is served in make mode",
+         {"/GetMode", "/gendrv"},
+         GEN_STEP,
+         BUILT_26,
+         {"qorfldrv_mod.o"},
+         "",
+         MODULE_26},
+        {"first hidden word decides the step line",
+         {"/makedrv", "/gendrv"},
+         MAKE_STEP,
+         BUILT_26,
+         {"qorfldrv_mod.o"},
+         "",
+         MODULE_26},
+        {"a later hidden word is only a word",
+         {"/gendrv", "/makedrv", "OUTPUT=out"},
+         GEN_STEP,
+         BUILT_26,
+         PACKAGE_26,
+         "/work",
          ""},
-        {"empty OUTPUT= is the current directory", {"/gendrv", "OUTPUT="}, GEN_STEP, BUILT_26, PACKAGE_26,
-         "/work", ""},
+        {"output directory, trailing slash dropped",
+         {"/gendrv", "OUTPUT=/tmp/pkg/"},
+         GEN_STEP,
+         BUILT_26,
+         {},
+         "/tmp/pkg",
+         ""},
+        {"output directory in lower case, relative",
+         {"/gendrv", "output=out/sub"},
+         GEN_STEP,
+         BUILT_26,
+         {"out"},
+         "/work/out/sub",
+         ""},
+        {"OUTPUT=/ is the current directory", {"/gendrv", "OUTPUT=/"}, GEN_STEP, BUILT_26, PACKAGE_26, "/work", ""},
+        {"empty OUTPUT= is the current directory", {"/gendrv", "OUTPUT="}, GEN_STEP, BUILT_26, PACKAGE_26, "/work", ""},
         {"OUTPUT=.// is ./", {"/gendrv", "OUTPUT=.//"}, GEN_STEP, BUILT_26, PACKAGE_26, "/work", ""},
-        {"only index 2 is looked at", {"/gendrv", "extra", "OUTPUT=out"}, GEN_STEP, BUILT_26, PACKAGE_26,
-         "/work", ""},
-        {"KERNEL= goes to make; a later OUTPUT= is ignored", {"/gendrv", "KERNEL=/usr/src/linux", "OUTPUT=out"},
-         GEN_STEP, "make clean (in /work/.temp)\nmake KERNEL=/usr/src/linux (in /work/.temp)\n", PACKAGE_26,
-         "/work", ""},
-        {"KERNEL= in make mode", {"/makedrv", "KERNEL=/usr/src/linux"}, MAKE_STEP,
-         "make clean (in /work/.temp)\nmake KERNEL=/usr/src/linux (in /work/.temp)\n", {"qorfldrv_mod.o"}, "",
+        {"only index 2 is looked at", {"/gendrv", "extra", "OUTPUT=out"}, GEN_STEP, BUILT_26, PACKAGE_26, "/work", ""},
+        {"KERNEL= goes to make; a later OUTPUT= is ignored",
+         {"/gendrv", "KERNEL=/usr/src/linux", "OUTPUT=out"},
+         GEN_STEP,
+         "make clean (in /work/.temp)\nmake KERNEL=/usr/src/linux (in /work/.temp)\n",
+         PACKAGE_26,
+         "/work",
+         ""},
+        {"KERNEL= in make mode",
+         {"/makedrv", "KERNEL=/usr/src/linux"},
+         MAKE_STEP,
+         "make clean (in /work/.temp)\nmake KERNEL=/usr/src/linux (in /work/.temp)\n",
+         {"qorfldrv_mod.o"},
+         "",
          "module by make KERNEL=/usr/src/linux\n"},
-        {"kernel= in lower case is no option", {"/makedrv", "kernel=/usr/src/linux"}, MAKE_STEP, BUILT_26,
-         {"qorfldrv_mod.o"}, "", MODULE_26},
-        {"OUTPUT= means nothing in make mode", {"/makedrv", "OUTPUT=out"}, MAKE_STEP, BUILT_26,
-         {"qorfldrv_mod.o"}, "", MODULE_26},
+        {"kernel= in lower case is no option",
+         {"/makedrv", "kernel=/usr/src/linux"},
+         MAKE_STEP,
+         BUILT_26,
+         {"qorfldrv_mod.o"},
+         "",
+         MODULE_26},
+        {"OUTPUT= means nothing in make mode",
+         {"/makedrv", "OUTPUT=out"},
+         MAKE_STEP,
+         BUILT_26,
+         {"qorfldrv_mod.o"},
+         "",
+         MODULE_26},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -154,17 +194,45 @@ TEST_F(HiddenWords, KernelTreeAndCompiler)
         bool built;
         Names work;
     } cases[] = {
-        {"source/ is used without further checks, even without gcc", SOURCE_TREE, false, false, "/makedrv", "",
-         true, true, {"qorfldrv_mod.o"}},
+        {"source/ is used without further checks, even without gcc",
+         SOURCE_TREE,
+         false,
+         false,
+         "/makedrv",
+         "",
+         true,
+         true,
+         {"qorfldrv_mod.o"}},
         {"build/ as the fallback", BUILD_TREE, true, false, "/makedrv", "", true, true, {"qorfldrv_mod.o"}},
-        {"build/ without include/linux", BUILD_WITHOUT_INCLUDE, true, false, "/makedrv",
-         noSources + cannotLocate, false, false, {}},
+        {"build/ without include/linux",
+         BUILD_WITHOUT_INCLUDE,
+         true,
+         false,
+         "/makedrv",
+         noSources + cannotLocate,
+         false,
+         false,
+         {}},
         {"build/ without gcc", BUILD_TREE, false, false, "/makedrv", noGcc + cannotLocate, false, false, {}},
         {"no tree", NO_TREE, true, false, "/makedrv", cannotLocate, false, false, {}},
-        {"no tree, generate mode still reports success", NO_TREE, true, false, "/gendrv", cannotLocate, true,
-         false, {}},
+        {"no tree, generate mode still reports success",
+         NO_TREE,
+         true,
+         false,
+         "/gendrv",
+         cannotLocate,
+         true,
+         false,
+         {}},
         {"make fails", SOURCE_TREE, true, true, "/makedrv", "", false, true, {}},
-        {"make fails, generate mode exports what there is", SOURCE_TREE, true, true, "/gendrv", "", true, true,
+        {"make fails, generate mode exports what there is",
+         SOURCE_TREE,
+         true,
+         true,
+         "/gendrv",
+         "",
+         true,
+         true,
          {"Makefile", "qorwrap.c", "qorwrap.h"}},
         // The generation stops inside qorwrap.c: nothing is built and the
         // scratch directory is removed.
@@ -266,8 +334,9 @@ TEST_F(HiddenWords, Kernel24)
 {
     const std::string tree = "/lib/modules/2.4.20-8/build";
     root.SetRelease("2.4.20-8");
-    root.AddKernelTree(tree, "int remap_page_range(unsigned long from, unsigned long to, unsigned long size, "
-                             "pgprot_t prot);\n");
+    root.AddKernelTree(tree,
+                       "int remap_page_range(unsigned long from, unsigned long to, unsigned long size, "
+                       "pgprot_t prot);\n");
     root.Write("/boot/config-2.4.20-8", "CONFIG_SMP=y\n");
     const std::string log = "make " + tree + "/ clean (in /work/.temp)\nmake (in /work/.temp)\n";
 
@@ -296,8 +365,9 @@ TEST_F(HiddenWords, Kernel24)
     root.Write("/log", "");
     r = root.Run({"/makedrv", "KERNEL=/usr/src/linux-2.4"});
     EXPECT_EQ(r.out, std::string(INIT) + MAKE_STEP + OK);
-    EXPECT_EQ(root.Log(), "make KERNEL=/usr/src/linux-2.4 clean (in /work/.temp)\n"
-                          "make KERNEL=/usr/src/linux-2.4 (in /work/.temp)\n");
+    EXPECT_EQ(root.Log(),
+              "make KERNEL=/usr/src/linux-2.4 clean (in /work/.temp)\n"
+              "make KERNEL=/usr/src/linux-2.4 (in /work/.temp)\n");
     EXPECT_FALSE(root.Exists("/usr/src/linux-2.4/.config"));
 }
 

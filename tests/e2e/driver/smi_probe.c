@@ -26,7 +26,7 @@
 enum kind { OPEN, RAISE, MAP, IOCTL };
 
 static const struct row {
-    const char *name;
+    const char* name;
     enum kind kind;
     uint64_t a, b; /* RAISE: port, code; MAP: offset, length; IOCTL: request */
     int prot;
@@ -56,13 +56,13 @@ static int outcome(int rc)
     return rc < 0 ? errno : 0;
 }
 
-static int info(struct zorvik_smi_info *i)
+static int info(struct zorvik_smi_info* i)
 {
     memset(i, 0, sizeof *i);
     return outcome(ioctl(g_fd, ZORVIK_SMI_IOC_INFO, i));
 }
 
-static void report(const char *name, int got, int want)
+static void report(const char* name, int got, int want)
 {
     if (got == want) {
         printf("ok %s\n", name);
@@ -72,7 +72,7 @@ static void report(const char *name, int got, int want)
     g_failed++;
 }
 
-static int run(const struct row *r, uint32_t buffer)
+static int run(const struct row* r, uint32_t buffer)
 {
     switch (r->kind) {
     case OPEN: {
@@ -88,7 +88,7 @@ static int run(const struct row *r, uint32_t buffer)
     }
     case MAP: {
         uint64_t at = r->a >= BUFFER ? buffer + (r->a - BUFFER) : r->a;
-        void *p = mmap(NULL, (size_t)r->b, r->prot, MAP_SHARED, g_fd, (off_t)at);
+        void* p = mmap(NULL, (size_t)r->b, r->prot, MAP_SHARED, g_fd, (off_t)at);
         if (p == MAP_FAILED)
             return errno;
         munmap(p, (size_t)r->b);
@@ -136,8 +136,11 @@ int main(void)
     if (rc != 0)
         return 1;
     report("info/abi-version", before.abi_version >= ZORVIK_SMI_ABI_VERSION ? 0 : EPROTO, 0);
-    report("info/buffer", before.buffer_phys != 0 && before.buffer_phys % PAGE == 0 &&
-                                  before.buffer_size == ZORVIK_SMI_BUFFER_SIZE ? 0 : EFAULT, 0);
+    report("info/buffer",
+           before.buffer_phys != 0 && before.buffer_phys % PAGE == 0 && before.buffer_size == ZORVIK_SMI_BUFFER_SIZE
+               ? 0
+               : EFAULT,
+           0);
 
     uint32_t raised = 0;
     for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {

@@ -28,14 +28,10 @@ TEST(FlashInterface, RefusalsAndFailuresEndTheRunBeforeTheBanner)
         int status;
         bool closed; // the interface was opened, so it is closed at shutdown
     } cases[] = {
-        {"write-protected", [](json& p) { p["flash"]["open_status"] = 1; },
-         ErrorLine(0x40), 64, false},
-        {"no power cord", [](json& p) { p["flash"]["open_status"] = 2; },
-         ErrorLine(0x48), 72, false},
-        {"platform condition", [](json& p) { p["flash"]["open_status"] = 3; },
-         ErrorLine(0x49), 73, false},
-        {"no flash information", [](json& p) { p["flash"]["info"] = nullptr; },
-         ErrorLine(0x46), 70, true},
+        {"write-protected", [](json& p) { p["flash"]["open_status"] = 1; }, ErrorLine(0x40), 64, false},
+        {"no power cord", [](json& p) { p["flash"]["open_status"] = 2; }, ErrorLine(0x48), 72, false},
+        {"platform condition", [](json& p) { p["flash"]["open_status"] = 3; }, ErrorLine(0x49), 73, false},
+        {"no flash information", [](json& p) { p["flash"]["info"] = nullptr; }, ErrorLine(0x46), 70, true},
         {"layout 5 with its status still set",
          [](json& p) {
              p["flash"]["info"]["version"] = 5;

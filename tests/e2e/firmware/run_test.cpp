@@ -29,21 +29,44 @@ TEST(Run, EndsBeforeTheFirmwareModulesExecute)
         std::vector<std::string> words;
         int status;
         std::string tail;
-        json runLock = nullptr;             // the platform's run_lock, when not null
+        json runLock = nullptr; // the platform's run_lock, when not null
         std::vector<std::string> env = {};
-        std::string lockLine = "";          // ZORVIK's line about the lock, ahead of all else
+        std::string lockLine = ""; // ZORVIK's line about the lock, ahead of all else
     } cases[] = {
         {"no words: usage text", true, {}, 0, "+\n"},
-        {"unclaimed word", true, {"/NoSuchCommand"}, 1,
-         "Unknown command or option : /NoSuchCommand\n" + ErrorLine(1)},
+        {"unclaimed word", true, {"/NoSuchCommand"}, 1, "Unknown command or option : /NoSuchCommand\n" + ErrorLine(1)},
         {"no memory hole", false, {"/GetMode"}, 16, LOAD_DRIVER_LINE},
-        {"lock held, no wait: ends before any SMI", true, {"/GetMode"}, 0x61, RUNNING, held(nullptr),
-         {"ZORVIK_LOCK_WAIT=0"}, holds + "\n"},
-        {"lock held past the wait", true, {"/GetMode"}, 0x61, RUNNING, held(nullptr), {"ZORVIK_LOCK_WAIT=1"},
+        {"lock held, no wait: ends before any SMI",
+         true,
+         {"/GetMode"},
+         0x61,
+         RUNNING,
+         held(nullptr),
+         {"ZORVIK_LOCK_WAIT=0"},
+         holds + "\n"},
+        {"lock held past the wait",
+         true,
+         {"/GetMode"},
+         0x61,
+         RUNNING,
+         held(nullptr),
+         {"ZORVIK_LOCK_WAIT=1"},
          holds + "; waiting up to 1 second for it\n"},
-        {"lock let go after a moment: the run waits, then runs", true, {}, 0, "+\n", held(300), {},
+        {"lock let go after a moment: the run waits, then runs",
+         true,
+         {},
+         0,
+         "+\n",
+         held(300),
+         {},
          holds + "; waiting up to 60 seconds for it\n"},
-        {"no /run/lock: the run goes on without a lock", true, {}, 0, "+\n", {{"directory", false}}, {},
+        {"no /run/lock: the run goes on without a lock",
+         true,
+         {},
+         0,
+         "+\n",
+         {{"directory", false}},
+         {},
          "ZORVIK: no lock against a second run at the same time (cannot open /run/lock/zorvik.lock: "
          "No such file or directory); going on without it\n"},
     };
@@ -119,7 +142,8 @@ TEST(Run, NmiWatchdogIsSwitchedBackOn)
         std::vector<std::string> commands;
         for (const json& e : r.Events("exec")) {
             const json& argv = e["argv"];
-            if (argv.size() == 3 && argv[0] == "sh" && argv[2].get<std::string>().find("nmi_watchdog") != std::string::npos)
+            if (argv.size() == 3 && argv[0] == "sh" &&
+                argv[2].get<std::string>().find("nmi_watchdog") != std::string::npos)
                 commands.push_back(argv[2]);
         }
         EXPECT_EQ(commands, c.commands);

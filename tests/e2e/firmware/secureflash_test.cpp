@@ -11,7 +11,9 @@ namespace {
 // "DORE", version 0 (never queried), running offset 28, function 0x40,
 // status 0, descriptor size 18, platform type 4; type 0x70, one record of 2
 // bytes: sub-function 4; end marker.
-const char REQUEST[] = "444F524500001C00400000000000120004007001020004" "00AA55FFFF";
+const char REQUEST[] =
+    "444F524500001C00400000000000120004007001020004"
+    "00AA55FFFF";
 
 TEST(SecureFlash, RequestBytes)
 {
@@ -42,9 +44,7 @@ TEST(SecureFlash, MessageLineAndOutcomes)
              p["secure_flash"]["message"] = "Secure flash is enabled";
          },
          " - Secure flash is enabled \n"},
-        {"message without the policy",
-         [](json& p) { p["secure_flash"]["message"] = "No policy"; },
-         " - No policy \n"},
+        {"message without the policy", [](json& p) { p["secure_flash"]["message"] = "No policy"; }, " - No policy \n"},
         {"empty message", [](json& p) { p["secure_flash"]["message"] = ""; }, ""},
         {"policy without a message", [](json& p) { p["secure_flash"]["delivered"] = true; }, ""},
         {"firmware without DORE", [](json& p) { p["dore"]["present"] = false; }, ""},

@@ -18,7 +18,7 @@ using nlohmann::json;
 namespace {
 
 const std::string kPlatforms = PLATFORMS_DIR;
-constexpr uint32_t kHole = 0x1FE00000;   // the legacy desktop's memory hole
+constexpr uint32_t kHole = 0x1FE00000; // the legacy desktop's memory hole
 
 struct Outcome {
     int status = -1;
@@ -107,7 +107,7 @@ protected:
     }
 
     Outcome probe(const std::string& platformFile, const std::vector<std::string>& steps,
-              const std::string& program = PROBE_PATH, const std::string& input = "")
+                  const std::string& program = PROBE_PATH, const std::string& input = "")
     {
         std::vector<std::string> args = {"--platform", platformFile, "--", program};
         args.insert(args.end(), steps.begin(), steps.end());
@@ -120,7 +120,7 @@ protected:
 TEST_F(Fwemu, PrivilegeIsGrantedVirtuallyAndPortWritesAreDecodedAndTraced)
 {
     const Outcome r = probe(platform(), {"iopl", "3", "out", "0xB2", "0x0D", hex(kHole), "outi", "0x20", hex(kHole),
-                                     "out", "0x80", "0x55", "0x1234", "iopl", "0"});
+                                         "out", "0x80", "0x55", "0x1234", "iopl", "0"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.lines(), (std::vector<std::string>{"iopl 3 = 0", "out ebx=0x1fe00000", "outi ebx=0x1fe00000",
                                                    "out ebx=0x1234", "iopl 0 = 0"}));
@@ -157,7 +157,7 @@ TEST_F(Fwemu, MemoryHoleQueryAnswerArrivesInEbx)
         {json::object(), "0xB2", "hole=0x1fe00000"},
         {{{"memory_hole", "0x00A00010"}}, "0xB2", "hole=0xa00010"},
         {{{"memory_hole", nullptr}}, "0xB2", "hole=0x0"},
-        {json::object(), "0x80", "hole=0x0"},   // not an SMI port: EBX stays as sent
+        {json::object(), "0x80", "hole=0x0"}, // not an SMI port: EBX stays as sent
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.changes.dump() + c.port);
@@ -202,9 +202,8 @@ TEST_F(Fwemu, ExitStatusAndSignalsPassThrough)
         int status;
     };
     const Case cases[] = {
-        {{"exit", "0"}, 0},          {{"exit", "3"}, 3},       {{"exit", "255"}, 255},
-        {{"raise", "15"}, 143},      {{"raise", "6"}, 134},    {{"segv"}, 139},
-        {{"iopl", "3", "segv"}, 139},                            // a page fault is no port write
+        {{"exit", "0"}, 0},     {{"exit", "3"}, 3}, {{"exit", "255"}, 255},       {{"raise", "15"}, 143},
+        {{"raise", "6"}, 134},  {{"segv"}, 139},    {{"iopl", "3", "segv"}, 139}, // a page fault is no port write
         {{"exit", "125"}, 125},
     };
     for (const Case& c : cases) {
@@ -248,14 +247,35 @@ TEST_F(Fwemu, SandboxHoldsTheLayoutAndIsRemoved)
     // The host's busybox is shared read-only: the program cannot change it.
     struct stat busybox {};
     ASSERT_EQ(stat("/bin/busybox", &busybox), 0);
-    for (const Case& c : {Case{"legacy-desktop.json", "reg 2 -", "536870912"}, Case{"asf-port.json", "none", "536870912"},
-                          Case{"uefi-laptop.json", "reg 2 -", "1073741824"}}) {
+    for (const Case& c :
+         {Case{"legacy-desktop.json", "reg 2 -", "536870912"}, Case{"asf-port.json", "none", "536870912"},
+          Case{"uefi-laptop.json", "reg 2 -", "1073741824"}}) {
         SCOPED_TRACE(c.file);
-        const Outcome r = probe(kPlatforms + "/" + c.file,
-                            {"argv0", "cwd", "env", "PATH", "envcount", "ls", "/work", "stat", "/bin/sh", "stat",
-                             "/dev/null", "stat", "/dev/mem", "stat", "/proc/devices", "stat",
-                             "/proc/sys/kernel/nmi_watchdog", "stat", "/usr/local/bin/ZORVIK", "stat", "/tmp",
-                             "system", "echo x >> /bin/busybox", "stat", "/bin/busybox"});
+        const Outcome r = probe(kPlatforms + "/" + c.file, {"argv0",
+                                                            "cwd",
+                                                            "env",
+                                                            "PATH",
+                                                            "envcount",
+                                                            "ls",
+                                                            "/work",
+                                                            "stat",
+                                                            "/bin/sh",
+                                                            "stat",
+                                                            "/dev/null",
+                                                            "stat",
+                                                            "/dev/mem",
+                                                            "stat",
+                                                            "/proc/devices",
+                                                            "stat",
+                                                            "/proc/sys/kernel/nmi_watchdog",
+                                                            "stat",
+                                                            "/usr/local/bin/ZORVIK",
+                                                            "stat",
+                                                            "/tmp",
+                                                            "system",
+                                                            "echo x >> /bin/busybox",
+                                                            "stat",
+                                                            "/bin/busybox"});
         ASSERT_EQ(r.status, 0) << r.err;
         const std::vector<std::string> lines = r.lines();
         ASSERT_EQ(lines.size(), 14u) << r.out;
@@ -289,8 +309,8 @@ TEST_F(Fwemu, SandboxHoldsTheLayoutAndIsRemoved)
 TEST_F(Fwemu, Argv0OverridesOnlyArgv0)
 {
     for (const char* argv0 : {"ZORVIK", "/nonexistent/ZORVIK", "./ZORVIK"}) {
-        const Outcome r = run({"--platform", platform(), "--argv0", argv0, "--", PROBE_PATH, "argv0", "stat",
-                           "/usr/local/bin/ZORVIK"});
+        const Outcome r = run(
+            {"--platform", platform(), "--argv0", argv0, "--", PROBE_PATH, "argv0", "stat", "/usr/local/bin/ZORVIK"});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.lines()[0], std::string("argv0=") + argv0);
         EXPECT_EQ(r.events("exec").at(0)["path"], "/usr/local/bin/ZORVIK");
@@ -300,10 +320,10 @@ TEST_F(Fwemu, Argv0OverridesOnlyArgv0)
 TEST_F(Fwemu, ChildProcessesAreFollowed)
 {
     const Outcome r = probe(platform(), {"iopl", "3", "system", "echo 0 > /proc/sys/kernel/nmi_watchdog", "fork-out",
-                                     "0xB2", "0x24", "iopl", "0", "fork-out", "0xB2", "0x24"});
+                                         "0xB2", "0x24", "iopl", "0", "fork-out", "0xB2", "0x24"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.lines(), (std::vector<std::string>{"iopl 3 = 0", "system=0", "child=exit 0", "iopl 0 = 0",
-                                                   "child=signal 11"}));
+    EXPECT_EQ(r.lines(),
+              (std::vector<std::string>{"iopl 3 = 0", "system=0", "child=exit 0", "iopl 0 = 0", "child=signal 11"}));
     const std::vector<json> execs = r.events("exec");
     ASSERT_EQ(execs.size(), 2u);
     EXPECT_EQ(execs[1]["argv"], json::array({"sh", "-c", "echo 0 > /proc/sys/kernel/nmi_watchdog"}));
@@ -326,14 +346,36 @@ TEST_F(Fwemu, PhysicalMemoryIsSharedWithTheFirmware)
     const std::string status = hex(kHole + 16);
     const std::string output0 = hex(kHole + 20);
     const Outcome r = probe(platform({{"flash", {{"open_status", 2}}}, {"boot", nullptr}}),
-                        {"iopl", "3",
-                         "peek", "0xF6A40", "8",                       // the RSDP
-                         "poke", status, "EE",
-                         "out", "0xB2", "0x20", buffer,                // open flash: status 2 in byte 16
-                         "peek", status, "1",
-                         "poke", buffer, "03000200" "00000000" "00000000" "00000000" "00000000" "FEFFFFFF",
-                         "out", "0xB2", "0x0D", buffer,                // an unhandled request
-                         "peek", output0, "4"});
+                            {"iopl",
+                             "3",
+                             "peek",
+                             "0xF6A40",
+                             "8", // the RSDP
+                             "poke",
+                             status,
+                             "EE",
+                             "out",
+                             "0xB2",
+                             "0x20",
+                             buffer, // open flash: status 2 in byte 16
+                             "peek",
+                             status,
+                             "1",
+                             "poke",
+                             buffer,
+                             "03000200"
+                             "00000000"
+                             "00000000"
+                             "00000000"
+                             "00000000"
+                             "FEFFFFFF",
+                             "out",
+                             "0xB2",
+                             "0x0D",
+                             buffer, // an unhandled request
+                             "peek",
+                             output0,
+                             "4"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = r.lines();
     EXPECT_EQ(lines[1], "peek=5253442050545220");
@@ -385,12 +427,12 @@ TEST_F(Fwemu, I386ProgramsAreServedToo)
 {
     if (!testsupport::KernelStartsProgram(PROBE32_PATH))
         GTEST_SKIP() << "this kernel runs no i386 program";
-    const Outcome r = probe(platform(), {"iopl", "3", "hole", "0xB2", "outi", "0x24", hex(kHole), "iopl", "0", "out",
-                                     "0xB2", "0x24", "0"},
-                        PROBE32_PATH);
+    const Outcome r = probe(
+        platform(), {"iopl", "3", "hole", "0xB2", "outi", "0x24", hex(kHole), "iopl", "0", "out", "0xB2", "0x24", "0"},
+        PROBE32_PATH);
     EXPECT_EQ(r.status, 139) << r.err;
-    EXPECT_EQ(r.lines(), (std::vector<std::string>{"iopl 3 = 0", "hole=0x1fe00000", "outi ebx=0x1fe00000",
-                                                   "iopl 0 = 0"}));
+    EXPECT_EQ(r.lines(),
+              (std::vector<std::string>{"iopl 3 = 0", "hole=0x1fe00000", "outi ebx=0x1fe00000", "iopl 0 = 0"}));
     EXPECT_EQ(r.events("port_write").size(), 2u);
     EXPECT_EQ(r.events("port_fault").size(), 1u);
 }

@@ -24,7 +24,9 @@ TEST(PriorityList, ChosenDeviceMovesToTheFront)
         {"already first: unchanged", {2, 0, 1}, 2, {2, 0, 1}},
         {"last device", {0, 1, 2, 3}, 3, {3, 0, 1, 2}},
         {"one device", {0}, 0, {0}},
-        {"full list of 16", {15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0}, 8,
+        {"full list of 16",
+         {15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0},
+         8,
          {8, 15, 14, 13, 12, 11, 10, 9, 7, 6, 5, 4, 3, 2, 1, 0}},
         // A list that names the chosen device twice keeps its tail.
         {"chosen device listed twice", {1, 0, 1}, 1, {1, 0, 1}},

@@ -61,9 +61,9 @@ int RegisterAllModules()
 
 // The nine command modules in their registration order.
 REGISTER_QUEUE_ITEM_FUNC* const COMMAND_SLOTS[] = {
-    &RegisterAddBootOptionQueueItem,   &RegisterDelBootOptionQueueItem,     &RegisterGetBootOptionQueueItem,
-    &RegisterGetBootOrderQueueItem,    &RegisterGetModeQueueItem,           &RegisterSetFirstBootOptionQueueItem,
-    &RegisterSetFirstBootOrderQueueItem, &RegisterSetModeQueueItem,         &RegisterSetSecureBootQueueItem,
+    &RegisterAddBootOptionQueueItem,     &RegisterDelBootOptionQueueItem, &RegisterGetBootOptionQueueItem,
+    &RegisterGetBootOrderQueueItem,      &RegisterGetModeQueueItem,       &RegisterSetFirstBootOptionQueueItem,
+    &RegisterSetFirstBootOrderQueueItem, &RegisterSetModeQueueItem,       &RegisterSetSecureBootQueueItem,
 };
 
 bool* const COMMAND_FLAGS[] = {

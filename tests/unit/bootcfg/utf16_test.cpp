@@ -74,8 +74,8 @@ TEST(Utf16, Widen)
         {"little-endian", "abc", STR_ENCODING_UTF16LE, {0x61, 0, 0x62, 0, 0x63, 0, 0, 0}},
         {"big-endian", "abc", STR_ENCODING_UTF16BE, {0, 0x61, 0, 0x62, 0, 0x63, 0, 0}},
         {"empty text is one zero unit", "", STR_ENCODING_UTF16LE, {0, 0}},
-        {"loader path", "\\EFI\\A.EFI", STR_ENCODING_UTF16LE,
-         {'\\', 0, 'E', 0, 'F', 0, 'I', 0, '\\', 0, 'A', 0, '.', 0, 'E', 0, 'F', 0, 'I', 0, 0, 0}},
+        {"loader path", "\\EFI\\A.EFI", STR_ENCODING_UTF16LE, {'\\', 0,   'E', 0,   'F', 0,   'I', 0,   '\\', 0, 'A',
+                                                               0,    '.', 0,   'E', 0,   'F', 0,   'I', 0,    0, 0}},
         // Bytes above 0x7F are widened as unsigned characters.
         {"high bytes little-endian", "\x80\xe9\xff", STR_ENCODING_UTF16LE, {0x80, 0, 0xe9, 0, 0xff, 0, 0, 0}},
         {"high bytes big-endian", "\x80\xff", STR_ENCODING_UTF16BE, {0, 0x80, 0, 0xff, 0, 0}},

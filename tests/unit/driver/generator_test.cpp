@@ -103,10 +103,7 @@ protected:
         ASSERT_EQ(chdir(saved), 0);
         ASSERT_EQ(system(("rm -rf " + root).c_str()), 0);
     }
-    void WriteMmH(const std::string& text)
-    {
-        std::ofstream(kernel + "/include/linux/mm.h") << text;
-    }
+    void WriteMmH(const std::string& text) { std::ofstream(kernel + "/include/linux/mm.h") << text; }
     std::string Temp(const std::string& name) { return ReadFile(work + "/.temp/" + name); }
 };
 
@@ -135,8 +132,7 @@ TEST_F(Generator, FiveFilesForEachKernelGenerationAndProbeOutcome)
          "Makefile-build-2.6"},
         {"2.6, neither declared", false, "struct page;\n", "qorwrap-2.6-page-five.c", "Makefile-build-2.6"},
         {"2.6, empty mm.h", false, "", "qorwrap-2.6-page-five.c", "Makefile-build-2.6"},
-        {"2.4, four-parameter remap_page_range", true, PAGE_DECL_FOUR, "qorwrap-2.4-page-four.c",
-         "Makefile-build-2.4"},
+        {"2.4, four-parameter remap_page_range", true, PAGE_DECL_FOUR, "qorwrap-2.4-page-four.c", "Makefile-build-2.4"},
         {"2.4, pfn declared, five-parameter remap_page_range", true, std::string(PAGE_DECL_FIVE) + PFN_DECL,
          "qorwrap-2.4-pfn-five.c", "Makefile-build-2.4"},
     };
@@ -180,13 +176,17 @@ TEST_F(Generator, ProbesReadTheFirstDeclarationOnly)
     } cases[] = {
         {"two commas", "int remap_page_range(a, b, c);\n", {five, "#else", five}},
         {"four commas", "int remap_page_range(a, b, c, d, e);\n", {five, "#else", five}},
-        {"commas after the ';' are not counted", "int remap_page_range(a, b, c, d); int f(x, y);\n",
+        {"commas after the ';' are not counted",
+         "int remap_page_range(a, b, c, d); int f(x, y);\n",
          {five, "#else", four}},
         {"counted from the first mention, a comment",
-         "/* remap_page_range: */\nint remap_page_range(a, b, c, d);\n", {five, "#else", four}},
-        {"first declaration decides", "int remap_page_range(a, b, c, d);\nint remap_page_range(a, b, c, d, e);\n",
+         "/* remap_page_range: */\nint remap_page_range(a, b, c, d);\n",
          {five, "#else", four}},
-        {"no ';' after the name: counted to the end", "#define remap_page_range(a, b, c, d) x\n",
+        {"first declaration decides",
+         "int remap_page_range(a, b, c, d);\nint remap_page_range(a, b, c, d, e);\n",
+         {five, "#else", four}},
+        {"no ';' after the name: counted to the end",
+         "#define remap_page_range(a, b, c, d) x\n",
          {five, "#else", four}},
         {"pfn named only in a comment", "/* see remap_pfn_range */\n", {pfnShift, pfnCall, "#else", five}},
     };
@@ -205,9 +205,10 @@ TEST_F(Generator, UnreadableMmHStopsInsideQorwrapC)
     ASSERT_FALSE(WriteDriverSourceFiles(false, kernel.c_str()));
     ExpectSameText(Temp("qorwrap.h"), Golden("qorwrap.h"), "qorwrap.h");
     std::string golden = Golden("qorwrap-2.6-page-five.c");
-    std::string cut = "#if (LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0))\n"
-                      "  return remap_page_range((struct vm_area_struct *)pvArg0, ulArg0, ulArg1, ulArg2, pgArg0);\n"
-                      "#else\n";
+    std::string cut =
+        "#if (LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0))\n"
+        "  return remap_page_range((struct vm_area_struct *)pvArg0, ulArg0, ulArg1, ulArg2, pgArg0);\n"
+        "#else\n";
     size_t at = golden.find(cut);
     ASSERT_NE(at, std::string::npos);
     ExpectSameText(Temp("qorwrap.c"), golden.substr(0, at + cut.size()), "truncated qorwrap.c");

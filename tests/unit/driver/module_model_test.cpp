@@ -35,7 +35,7 @@ protected:
         ASSERT_GE(fd, 0);
         close(fd);
         path = name;
-        platform.memorySize = 0x1000000;   // 16 MiB: the ACPI tables take the top one
+        platform.memorySize = 0x1000000; // 16 MiB: the ACPI tables take the top one
         memory = std::make_unique<fwemu::PhysicalMemory>(path, platform.memorySize);
     }
     void TearDown() override
@@ -50,8 +50,18 @@ protected:
         ModuleRecord r;
         r.size = size;
         json detail;
-        return m.ioctl(HelperModule::kCmdAlloc, 1, [&](ModuleRecord& out) { out = r; return true; },
-                       [&](const ModuleRecord& in) { if (reply) *reply = in; return true; }, detail);
+        return m.ioctl(
+            HelperModule::kCmdAlloc, 1,
+            [&](ModuleRecord& out) {
+                out = r;
+                return true;
+            },
+            [&](const ModuleRecord& in) {
+                if (reply)
+                    *reply = in;
+                return true;
+            },
+            detail);
     }
 };
 
@@ -59,7 +69,7 @@ TEST_F(ModuleModel, LoadingAndRemoval)
 {
     kernel.insmodFailures = 1;
     HelperModule m(kernel, platform, *memory);
-    EXPECT_EQ(m.load(kernel.moduleImage()), -ENOEXEC);   // the failure asked for
+    EXPECT_EQ(m.load(kernel.moduleImage()), -ENOEXEC); // the failure asked for
     EXPECT_EQ(m.load("qorfldrv module for 2.6.32\n"), -ENOEXEC);
     EXPECT_EQ(m.open(kernel.major, false), -ENXIO);
     EXPECT_EQ(m.load(kernel.moduleImage()), 0);
@@ -91,7 +101,7 @@ TEST_F(ModuleModel, DevicesFileListsTheModuleByMajor)
         ASSERT_EQ(m.load(kernel.moduleImage()), 0);
         std::string listed = m.devicesFile(base);
         EXPECT_EQ(listed, c.expected);
-        EXPECT_EQ(m.devicesFile(listed), c.expected);   // listed once
+        EXPECT_EQ(m.devicesFile(listed), c.expected); // listed once
         ASSERT_EQ(m.unload("qorfldrv_mod", false), 0);
         EXPECT_EQ(m.devicesFile(listed), base);
     }
@@ -157,10 +167,21 @@ TEST(KernelObject, RefusedFields)
 
 TEST(KernelObject, WrittenBackAsRead)
 {
-    json k = {{"release", "2.4.20-8"}, {"tree", "build"}, {"include_linux", true}, {"remap_pfn_range", false},
-              {"remap_page_range", 4}, {"boot_config", false}, {"gcc", true}, {"make", "fails"},
-              {"insmod_failures", 2}, {"major", 254}, {"loaded_at_start", true}, {"mknod_error", "EPERM"},
-              {"open_error", nullptr}, {"files", {{"/work/qorfl", "x"}}}, {"smi_module", "unsigned"},
+    json k = {{"release", "2.4.20-8"},
+              {"tree", "build"},
+              {"include_linux", true},
+              {"remap_pfn_range", false},
+              {"remap_page_range", 4},
+              {"boot_config", false},
+              {"gcc", true},
+              {"make", "fails"},
+              {"insmod_failures", 2},
+              {"major", 254},
+              {"loaded_at_start", true},
+              {"mknod_error", "EPERM"},
+              {"open_error", nullptr},
+              {"files", {{"/work/qorfl", "x"}}},
+              {"smi_module", "unsigned"},
               {"smi_abi_version", 2}};
     KernelDescription d = KernelDescription::fromJson(k);
     EXPECT_TRUE(d.kernel24());

@@ -116,15 +116,14 @@ TEST_P(AcpiLayoutTest, RootTablesListWhatThePlatformSays)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Platforms, AcpiLayoutTest,
-    ::testing::Values(AcpiCase{"Fadt244Both", make(244, true, true, true, 0)},
-                      AcpiCase{"Fadt268", make(268, true, true, true, 2)},
-                      AcpiCase{"Fadt116RsdtOnly", make(116, false, true, false, 1)},
-                      AcpiCase{"FadtOnlyInXsdt", make(244, true, false, true, 3)},
-                      AcpiCase{"FadtOnlyInRsdt", make(244, true, true, false, 3)},
-                      AcpiCase{"MoreThanSixteenEntries", make(244, true, true, true, 20)}),
-    [](const ::testing::TestParamInfo<AcpiCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Platforms, AcpiLayoutTest,
+                         ::testing::Values(AcpiCase{"Fadt244Both", make(244, true, true, true, 0)},
+                                           AcpiCase{"Fadt268", make(268, true, true, true, 2)},
+                                           AcpiCase{"Fadt116RsdtOnly", make(116, false, true, false, 1)},
+                                           AcpiCase{"FadtOnlyInXsdt", make(244, true, false, true, 3)},
+                                           AcpiCase{"FadtOnlyInRsdt", make(244, true, true, false, 3)},
+                                           AcpiCase{"MoreThanSixteenEntries", make(244, true, true, true, 20)}),
+                         [](const ::testing::TestParamInfo<AcpiCase>& info) { return std::string(info.param.name); });
 
 TEST(AcpiTables, StaleRsdpLiesLowerAndLeadsToAnotherPort)
 {
@@ -137,7 +136,7 @@ TEST(AcpiTables, StaleRsdpLiesLowerAndLeadsToAnotherPort)
     ASSERT_EQ(root.rsdpHits.size(), 2u);
     EXPECT_EQ(root.rsdpHits.front(), layout.staleRsdp);
     EXPECT_LT(layout.staleRsdp, layout.rsdp);
-    EXPECT_EQ(portOf(*memory, root.rsdt.back()), 0xB2);   // the higher one, as used
+    EXPECT_EQ(portOf(*memory, root.rsdt.back()), 0xB2); // the higher one, as used
     ByteView stale = memory->view(layout.staleRsdp, 36);
     const std::vector<uint32_t> staleEntries = entries(*memory, stale.u32(16), 4);
     EXPECT_EQ(portOf(*memory, staleEntries.back()), 0xB4);

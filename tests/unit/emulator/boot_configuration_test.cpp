@@ -95,7 +95,8 @@ TEST(BootConfigDescription, RefusesUnusableState)
     } cases[] = {
         {{{"bootmode", "uefi"}}, "boot.bootmode: unknown field"},
         {{{"bbs", {{"devices", Devices({"A"})}, {"extra", 1}}}}, "boot.bbs.extra: unknown field"},
-        {{{"bbs", {{"devices", Devices({"A", "B"})}, {"priority", {0}}}}}, "boot.bbs.priority: must hold one entry per device"},
+        {{{"bbs", {{"devices", Devices({"A", "B"})}, {"priority", {0}}}}},
+         "boot.bbs.priority: must hold one entry per device"},
         {{{"bbs", {{"devices", {{{"name", "A"}, {"offset", 0}}, {{"name", "B"}, {"offset", 1}}}}}}},
          "boot.bbs.devices: two description strings overlap"},
         {{{"bbs", {{"segment", "0xDFFF"}, {"devices", Devices({"a name longer than sixteen"})}}}},
@@ -125,10 +126,11 @@ TEST(BootConfigDescription, SavedStateReadsBackUnchanged)
         {"mode_encoding", 1},
         {"boot_mode", 7},
         {"secure_boot", true},
-        {"bbs", {{"segment", "0xC800"},
-                 {"devices", {{{"name", "SATA HDD"}, {"type", 2}}, {{"name", ""}, {"segment", "0xD000"}, {"offset", "0x10"}}}},
-                 {"priority", {1, 0}},
-                 {"skip", {0xA5, 0x5A, 1}}}},
+        {"bbs",
+         {{"segment", "0xC800"},
+          {"devices", {{{"name", "SATA HDD"}, {"type", 2}}, {{"name", ""}, {"segment", "0xD000"}, {"offset", "0x10"}}}},
+          {"priority", {1, 0}},
+          {"skip", {0xA5, 0x5A, 1}}}},
         {"boot_options", {{{"label", "caf\u00e9"}, {"loader", "\\EFI\\x.efi"}}}},
         {"status", {{"0/0/32777", 5}, {"99/12", -2}}},
     };
@@ -215,18 +217,20 @@ TEST_F(BootModel, SettingWritesChangeTheState)
 
 TEST_F(BootModel, DescriptionStringsAndIplData)
 {
-    boot({{"bbs", {{"devices", {{{"name", "SATA HDD"}, {"type", 2}},
-                                {{"name", ""}, {"type", 0x80}},
-                                {{"name", "USB"}, {"segment", "0xC000"}, {"offset", "0x0100"}},
-                                {{"name", "CD"}}}},
-                   {"priority", {3, 1, 0, 2}},
-                   {"skip", {0xA5, 0x5A}}}}});
+    boot({{"bbs",
+           {{"devices",
+             {{{"name", "SATA HDD"}, {"type", 2}},
+              {{"name", ""}, {"type", 0x80}},
+              {{"name", "USB"}, {"segment", "0xC000"}, {"offset", "0x0100"}},
+              {{"name", "CD"}}}},
+            {"priority", {3, 1, 0, 2}},
+            {"skip", {0xA5, 0x5A}}}}});
     // Power-on: consecutive strings from offset 0 of segment 0xD000, unless
     // a device names its own place.
     EXPECT_EQ((*memory_)->view(0xD0000, 9).text(0), "SATA HDD");
     EXPECT_EQ((*memory_)->view(0xD0009, 1).u8(0), 0);
     EXPECT_EQ((*memory_)->view(0xC0100, 4).text(0), "USB");
-    EXPECT_EQ((*memory_)->view(0xD0104, 3).text(0), "CD");   // offset right behind "USB" at 0x100
+    EXPECT_EQ((*memory_)->view(0xD0104, 3).text(0), "CD"); // offset right behind "USB" at 0x100
 
     call(3, 2);
     EXPECT_EQ(status(), 0);
@@ -281,7 +285,7 @@ TEST_F(BootModel, BootOptionStore)
     EXPECT_EQ(d["label_hex"], "5200650063006F0076006500720079000000");
     EXPECT_EQ(labels(), (std::vector<std::string>{"Windows", "Recovery"}));
 
-    call(99, 12, {kLabel, kLoader});   // the same label again
+    call(99, 12, {kLabel, kLoader}); // the same label again
     EXPECT_EQ(status(), 1);
     EXPECT_EQ(labels().size(), 2u);
 
@@ -293,7 +297,7 @@ TEST_F(BootModel, BootOptionStore)
     EXPECT_EQ(status(), 0);
     EXPECT_EQ(getString(kLabel), u"1. Recovery (\\EFI\\BOOT\\BOOTX64.EFI)\n2. Windows (\\EFI\\w.efi)");
 
-    putString(kLabel, u"windows");   // labels match exactly
+    putString(kLabel, u"windows"); // labels match exactly
     call(99, 13, {kLabel});
     EXPECT_EQ(status(), 1);
     putString(kLabel, u"Windows");
@@ -334,9 +338,9 @@ TEST_F(BootModel, StatusOverrides)
     } cases[] = {
         {{{"99/24", -2}}, {}, 99, 24, false, kNotHandled},
         {{{"0/0", 7}}, {0x8007}, 0, 0, true, 7},
-        {{{"0/0/0x8009", -2}}, {0x8007}, 0, 0, true, 0},   // another setting is not affected
+        {{{"0/0/0x8009", -2}}, {0x8007}, 0, 0, true, 0}, // another setting is not affected
         {{{"0/0/0x8009", -2}}, {0x8009}, 0, 0, false, kNotHandled},
-        {{{"0/0", 3}, {"0/0/0x8007", 0}}, {0x8007}, 0, 0, true, 0},   // the setting's own entry wins
+        {{{"0/0", 3}, {"0/0/0x8007", 0}}, {0x8007}, 0, 0, true, 0}, // the setting's own entry wins
         {{{"1/0/0x8008", 9}}, {0x8008}, 1, 0, true, 9},
         {{{"3/5", -2}}, {kBuffer + 36, kBuffer + 100}, 3, 5, false, kNotHandled},
         {{{"99/12", "0xFFFFFFFF"}}, {kLabel, kLoader}, 99, 12, true, -1},

@@ -242,8 +242,17 @@ TEST_F(ModelTest, DoreVersionQuery)
         EXPECT_EQ(buffer().u16(12), c.status);
         EXPECT_EQ(buffer().u16(4), c.versionAnswer);
         EXPECT_EQ(out.detail["handled"], c.present);
-        EXPECT_EQ(out.detail["request"]["bytes"], "444F52450000" "1A00" "00000000" "0000" "1200" "0400"
-                                                  "00" "01" "0000" "AA55FFFF");
+        EXPECT_EQ(out.detail["request"]["bytes"],
+                  "444F52450000"
+                  "1A00"
+                  "00000000"
+                  "0000"
+                  "1200"
+                  "0400"
+                  "00"
+                  "01"
+                  "0000"
+                  "AA55FFFF");
         EXPECT_EQ(out.detail["request"]["end_marker"], 0xFFFF55AA);
         EXPECT_TRUE(out.detail["request"]["table_record_size"].is_null());
     }
@@ -270,16 +279,22 @@ TEST_F(ModelTest, SecureFlashPolicyAnswers)
         json secureFlash;
         json dore;
         uint16_t status;
-        uint8_t completion;   // byte 258 of the answer area
+        uint8_t completion; // byte 258 of the answer area
         uint16_t policy;
         uint16_t runningOffset;
-        const char* text;     // at the running offset when bit 0x10 is set
+        const char* text; // at the running offset when bit 0x10 is set
     };
     const Case cases[] = {
         {"delivered", {{"delivered", true}, {"policy", "0x0003"}}, json::object(), 0x01, 0, 3, 28, nullptr},
         {"not delivered", {{"delivered", false}}, json::object(), 0x01, 1, 0, 28, nullptr},
-        {"message", {{"delivered", true}, {"policy", 1}, {"message", "Secure flash on"}}, json::object(), 0x11, 0, 1,
-         0x200, "Secure flash on"},
+        {"message",
+         {{"delivered", true}, {"policy", 1}, {"message", "Secure flash on"}},
+         json::object(),
+         0x11,
+         0,
+         1,
+         0x200,
+         "Secure flash on"},
         {"empty message", {{"delivered", false}, {"message", ""}}, json::object(), 0x11, 1, 0, 0x200, ""},
         {"error bit", {{"delivered", true}, {"policy", 2}}, {{"error", true}}, 0x09, 0, 2, 28, nullptr},
         {"no mailbox", {{"delivered", true}, {"message", "x"}}, {{"present", false}}, 0, 1, 0, 28, nullptr},
@@ -298,7 +313,17 @@ TEST_F(ModelTest, SecureFlashPolicyAnswers)
             EXPECT_EQ(b.text(c.runningOffset), c.text);
         }
         EXPECT_EQ(out.detail["request"]["bytes"],
-                  "444F52450000" "1C00" "40000000" "0000" "1200" "0400" "70" "01" "0200" "0400" "AA55FFFF");
+                  "444F52450000"
+                  "1C00"
+                  "40000000"
+                  "0000"
+                  "1200"
+                  "0400"
+                  "70"
+                  "01"
+                  "0200"
+                  "0400"
+                  "AA55FFFF");
     }
 }
 
@@ -350,7 +375,7 @@ TEST_F(ModelTest, CallingInterfaceHandlersAnswerAndMayChangeThePlatform)
     boot();
     model_->callingInterface().registerHandler(0, 0, [](CallContext& ctx, CallAnswer& answer) {
         if (ctx.request.input[0] != 0x8007)
-            return false;   // declines: the block stays as sent
+            return false; // declines: the block stays as sent
         answer.setStatus(0);
         answer.output[1] = ctx.request.input[0] + 1;
         ctx.platform.description = "changed by a request";

@@ -66,21 +66,21 @@ TEST_P(DecodeTest, RecognisesOnlyOneBytePortWrites)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Instructions, DecodeTest,
-    ::testing::Values(DecodeCase{"OutDx", {0xEE, 0x90}, true, true, 1, false, 0},
-                      DecodeCase{"OutImm", {0xE6, 0xB2}, true, true, 2, true, 0xB2},
-                      DecodeCase{"OutImm32", {0xE6, 0x80}, false, true, 2, true, 0x80},
-                      DecodeCase{"OperandPrefix", {0x66, 0xEE}, true, true, 2, false, 0},
-                      DecodeCase{"SegmentAndRep", {0xF3, 0x26, 0xEE}, true, true, 3, false, 0},
-                      DecodeCase{"RexIn64BitCode", {0x48, 0xEE}, true, true, 2, false, 0},
-                      DecodeCase{"DecIn32BitCode", {0x48, 0xEE}, false, false, 0, false, 0},
-                      DecodeCase{"InDx", {0xEC}, true, false, 0, false, 0},
-                      DecodeCase{"OutWord", {0xEF}, true, false, 0, false, 0},
-                      DecodeCase{"ImmCut", {0xE6}, true, false, 0, false, 0},
-                      DecodeCase{"Ud2", {0x0F, 0x0B}, true, false, 0, false, 0},
-                      DecodeCase{"TooManyPrefixes", std::vector<uint8_t>(15, 0x66), true, false, 0, false, 0}),
-    [](const ::testing::TestParamInfo<DecodeCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Instructions, DecodeTest,
+                         ::testing::Values(DecodeCase{"OutDx", {0xEE, 0x90}, true, true, 1, false, 0},
+                                           DecodeCase{"OutImm", {0xE6, 0xB2}, true, true, 2, true, 0xB2},
+                                           DecodeCase{"OutImm32", {0xE6, 0x80}, false, true, 2, true, 0x80},
+                                           DecodeCase{"OperandPrefix", {0x66, 0xEE}, true, true, 2, false, 0},
+                                           DecodeCase{"SegmentAndRep", {0xF3, 0x26, 0xEE}, true, true, 3, false, 0},
+                                           DecodeCase{"RexIn64BitCode", {0x48, 0xEE}, true, true, 2, false, 0},
+                                           DecodeCase{"DecIn32BitCode", {0x48, 0xEE}, false, false, 0, false, 0},
+                                           DecodeCase{"InDx", {0xEC}, true, false, 0, false, 0},
+                                           DecodeCase{"OutWord", {0xEF}, true, false, 0, false, 0},
+                                           DecodeCase{"ImmCut", {0xE6}, true, false, 0, false, 0},
+                                           DecodeCase{"Ud2", {0x0F, 0x0B}, true, false, 0, false, 0},
+                                           DecodeCase{"TooManyPrefixes", std::vector<uint8_t>(15, 0x66), true, false, 0,
+                                                      false, 0}),
+                         [](const ::testing::TestParamInfo<DecodeCase>& info) { return std::string(info.param.name); });
 
 TEST(IoPrivilege, LevelAndPortPermissions)
 {
@@ -126,8 +126,8 @@ TEST(CommandLine, AcceptedForms)
         EXPECT_EQ(o.words, c.words);
         EXPECT_FALSE(o.trace.has_value());
     }
-    const Options all = parseCommandLine({"--trace", "t.jsonl", "--save", "s.json", "--argv0", "ZORVIK", "--env",
-                                          "A=1", "--env", "B==", "--", "Z"});
+    const Options all = parseCommandLine(
+        {"--trace", "t.jsonl", "--save", "s.json", "--argv0", "ZORVIK", "--env", "A=1", "--env", "B==", "--", "Z"});
     EXPECT_EQ(all.env, (std::vector<std::string>{"A=1", "B=="}));
     EXPECT_EQ(all.trace, std::optional<std::string>("t.jsonl"));
     EXPECT_EQ(all.save, std::optional<std::string>("s.json"));

@@ -10,8 +10,8 @@
 
 #include "PlatformDescription.h"
 
-using fwemu::PlatformDescription;
 using fwemu::KernelDescription;
+using fwemu::PlatformDescription;
 using fwemu::PlatformError;
 using nlohmann::json;
 
@@ -72,8 +72,8 @@ TEST(PlatformDescription, EmptyObjectTakesTheDefaults)
 
 TEST(PlatformDescription, NumbersAreAcceptedAsJsonNumbersOrCNotation)
 {
-    const PlatformDescription a = PlatformDescription::fromJson(
-        json::parse(R"({"memory_hole": "0x800000", "acpi": {"fadt_smi_cmd": "0xB0"}})"));
+    const PlatformDescription a =
+        PlatformDescription::fromJson(json::parse(R"({"memory_hole": "0x800000", "acpi": {"fadt_smi_cmd": "0xB0"}})"));
     const PlatformDescription b =
         PlatformDescription::fromJson(json::parse(R"({"memory_hole": 8388608, "acpi": {"fadt_smi_cmd": 176}})"));
     EXPECT_EQ(a.memoryHole, b.memoryHole);
@@ -105,7 +105,7 @@ TEST(PlatformDescription, SmiPortsDefaultToFadtAsfAndB2WithoutRepeats)
 
 struct Rejected {
     const char* json;
-    const char* message;   // part of the error text
+    const char* message; // part of the error text
 };
 
 class PlatformRejection : public ::testing::TestWithParam<Rejected> {};
@@ -146,11 +146,11 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{R"({"flash": {"fps": {"name": "ABCDEFGH", "offset": "0xFFF8"}}})", "flash.fps.name"},
         Rejected{R"({"secure_flash": {"message_offset": "0x100"}})", "secure_flash.message_offset"},
         Rejected{R"({"secure_flash": {"message": "long text", "message_offset": "0xFFFC"}})", "secure_flash.message"},
-        Rejected{R"({"smi_ports": "0xB2"})", "smi_ports"},
-        Rejected{R"({"lockdown": "full"})", "lockdown: must be"},
+        Rejected{R"({"smi_ports": "0xB2"})", "smi_ports"}, Rejected{R"({"lockdown": "full"})", "lockdown: must be"},
         Rejected{R"({"run_lock": {"directory": false, "holder": {"pid": 7}}})", "run_lock.holder: needs"},
         Rejected{R"({"run_lock": {"holder": {"pid": 0}}})", "run_lock.holder.pid: must be from 1"},
-        Rejected{R"({"run_lock": {"holder": {"pid": 7, "release_after": 5}}})", "run_lock.holder.release_after: unknown"},
+        Rejected{R"({"run_lock": {"holder": {"pid": 7, "release_after": 5}}})",
+                 "run_lock.holder.release_after: unknown"},
         Rejected{R"({"kernel": {"smi_module": "signed"}})", "kernel.smi_module: must be"},
         Rejected{R"([1, 2])", "must be an object"}));
 

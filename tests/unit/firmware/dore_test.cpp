@@ -126,8 +126,8 @@ TEST(SecureFlashRequest, BytesOfTheWholeBuffer)
     ASSERT_EQ(DOREHeaderGen(DORE_SECURE_FLASH_GET_POLICY), shared.bytes.data());
     g_DoreVer = 0;
     std::vector<unsigned char> want(SMI_BUFFER_SIZE, 0);
-    const unsigned char head[] = {'D', 'O', 'R', 'E', 0x03, 0x02, 28, 0, 0x40, 0, 0, 0, 0, 0,
-                                  18, 0, 4, 0, 0x70, 1, 2, 0, 4, 0, 0xAA, 0x55, 0xFF, 0xFF};
+    const unsigned char head[] = {'D', 'O', 'R', 'E', 0x03, 0x02, 28, 0, 0x40, 0, 0,    0,    0,    0,
+                                  18,  0,   4,   0,   0x70, 1,    2,  0, 4,    0, 0xAA, 0x55, 0xFF, 0xFF};
     memcpy(want.data(), head, sizeof(head));
     EXPECT_EQ(shared.bytes, want);
 }

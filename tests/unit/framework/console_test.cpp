@@ -14,11 +14,7 @@ TEST(QX3Printf, LeadingUpperCaseXIsSkipped)
         const char* format;
         std::string out;
     } cases[] = {
-        {"Xabc", "abc"},
-        {"xabc", "xabc"},
-        {"X", ""},
-        {"XX", "X"},
-        {"aXb", "aXb"},
+        {"Xabc", "abc"}, {"xabc", "xabc"}, {"X", ""}, {"XX", "X"}, {"aXb", "aXb"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.format);
@@ -41,13 +37,9 @@ struct PageRun {
 TEST(PageCounter, PromptsAtEighteenLinesAndWaitsForOneKey)
 {
     PageRun cases[] = {
-        {16, {1}, "", 17},
-        {16, {1, 1}, PROMPT, 0},
-        {17, {2}, PROMPT, 0},      // the surplus line is not carried over
-        {0, {18}, PROMPT, 0},
-        {0, {17, 0}, "", 17},
-        {0, {9, 9, 9}, PROMPT, 9},
-        {250, {10}, "", 4},        // the counter is 8 bits wide
+        {16, {1}, "", 17},    {16, {1, 1}, PROMPT, 0}, {17, {2}, PROMPT, 0}, // the surplus line is not carried over
+        {0, {18}, PROMPT, 0}, {0, {17, 0}, "", 17},    {0, {9, 9, 9}, PROMPT, 9},
+        {250, {10}, "", 4}, // the counter is 8 bits wide
     };
     for (const PageRun& c : cases) {
         SCOPED_TRACE(c.start);

@@ -43,24 +43,15 @@ TEST(ErrorLine, FormatForKnownAndUnknownCodes)
         ENUM_ERR_ID code;
         std::string line;
     } cases[] = {
-        {0x01, testsupport::ErrorLine(0x01)},
-        {0xd6, testsupport::ErrorLine(0xd6)},
-        {0x24, testsupport::ErrorLine(0x24)},
-        {0x10, testsupport::ErrorLine(0x10)},
-        {0x30, testsupport::ErrorLine(0x30)},
-        {0x31, testsupport::ErrorLine(0x31)},
-        {0x33, testsupport::ErrorLine(0x33)},
-        {0x34, testsupport::ErrorLine(0x34)},
-        {0xea, testsupport::ErrorLine(0xea)},
-        {0xff, testsupport::ErrorLine(0xff)},
-        {0x0f, "f - Unknown Error...\n"},
-        {0x2a, "2a - Unknown Error...\n"},
-        {0x36, "36 - Unknown Error...\n"},
-        {0x3f, "3f - Unknown Error...\n"},
-        {0xc3, "c3 - Unknown Error...\n"},
-        {0xc5, "c5 - Unknown Error...\n"},
-        {0xeb, "eb - Unknown Error...\n"},
-        {0xfe, "fe - Unknown Error...\n"},
+        {0x01, testsupport::ErrorLine(0x01)}, {0xd6, testsupport::ErrorLine(0xd6)},
+        {0x24, testsupport::ErrorLine(0x24)}, {0x10, testsupport::ErrorLine(0x10)},
+        {0x30, testsupport::ErrorLine(0x30)}, {0x31, testsupport::ErrorLine(0x31)},
+        {0x33, testsupport::ErrorLine(0x33)}, {0x34, testsupport::ErrorLine(0x34)},
+        {0xea, testsupport::ErrorLine(0xea)}, {0xff, testsupport::ErrorLine(0xff)},
+        {0x0f, "f - Unknown Error...\n"},     {0x2a, "2a - Unknown Error...\n"},
+        {0x36, "36 - Unknown Error...\n"},    {0x3f, "3f - Unknown Error...\n"},
+        {0xc3, "c3 - Unknown Error...\n"},    {0xc5, "c5 - Unknown Error...\n"},
+        {0xeb, "eb - Unknown Error...\n"},    {0xfe, "fe - Unknown Error...\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);

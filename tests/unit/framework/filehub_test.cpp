@@ -135,10 +135,10 @@ TEST_F(FileHubTest, ProgramPathLookup)
         std::string typed;
         std::string resolved;
     } cases[] = {
-        {"tool", dir + "/tool"},            // bare name found through PATH
-        {"notexec", "notexec"},             // not executable: kept as typed
-        {"nothere", "nothere"},             // not found: kept as typed
-        {"./tool", "./tool"},               // a path with '/' stays as typed
+        {"tool", dir + "/tool"}, // bare name found through PATH
+        {"notexec", "notexec"},  // not executable: kept as typed
+        {"nothere", "nothere"},  // not found: kept as typed
+        {"./tool", "./tool"},    // a path with '/' stays as typed
         {dir + "/../x", dir + "/../x"},
     };
     for (const Case& c : cases) {

@@ -97,7 +97,13 @@ TEST(QX3List, InsertAndRemove)
         {"clear", {A, B, C}, [](StrList& l) { l.clear(); }, {}},
         {"clear on empty", {}, [](StrList& l) { l.clear(); }, {}},
         {"same pointer twice", {A}, [](StrList& l) { l.push_back(A); }, {A, A}},
-        {"remove then append", {A, B}, [](StrList& l) { l.remove(0); l.push_back(C); }, {B, C}},
+        {"remove then append",
+         {A, B},
+         [](StrList& l) {
+             l.remove(0);
+             l.push_back(C);
+         },
+         {B, C}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -20,8 +20,7 @@ struct FakeModule {
 
 FakeModule g_Fakes[4];
 
-template <int N>
-int FakeParse(QX3_ARGV_LIST&, QX3_QUEUE_ITEM* self)
+template <int N> int FakeParse(QX3_ARGV_LIST&, QX3_QUEUE_ITEM* self)
 {
     g_Log += "p" + std::to_string(N);
     if (g_Fakes[N].enableOnParse)
@@ -30,15 +29,13 @@ int FakeParse(QX3_ARGV_LIST&, QX3_QUEUE_ITEM* self)
     return g_Fakes[N].parseResult;
 }
 
-template <int N>
-int FakeExec(QX3_QUEUE_LIST&)
+template <int N> int FakeExec(QX3_QUEUE_LIST&)
 {
     g_Log += "x" + std::to_string(N);
     return g_Fakes[N].execResult;
 }
 
-template <int N>
-void FakeError()
+template <int N> void FakeError()
 {
     g_Log += "e" + std::to_string(N);
 }
@@ -84,19 +81,24 @@ TEST(Pipeline, ParseAndExecutionOrder)
     } cases[] = {
         {"all parse, enabled ones run in list order",
          {{0, 0, 0, 0}, {0, 0, 0, 0}, {true, false, true, true}, {}, {true, true, true, true}},
-         "p0p1p2p3x0x2x3", 0},
+         "p0p1p2p3x0x2x3",
+         0},
         {"a parse error stops parsing and nothing runs",
          {{0, 5, 0, 0}, {0, 0, 0, 0}, {true, true, true, true}, {}, {true, true, true, true}},
-         "p0p1", 5},
+         "p0p1",
+         5},
         {"stop-parsing counts only together with enable",
          {{0, 0, 0, 0}, {0, 0, 0, 0}, {false, true, true, true}, {true, true, false, false}, {true, true, true, true}},
-         "p0p1x1", 0},
+         "p0p1x1",
+         0},
         {"a module without parser is skipped in parsing",
          {{0, 0, 0, 0}, {0, 0, 0, 0}, {true, true, true, true}, {}, {true, false, true, true}},
-         "p0p2p3x0x2x3", 0},
+         "p0p2p3x0x2x3",
+         0},
         {"the first failing module stops execution and gets its error action",
          {{0, 0, 0, 0}, {0, 36, 7, 0}, {true, true, true, true}, {}, {true, true, true, true}},
-         "p0p1p2p3x0x1e1", 36},
+         "p0p1p2p3x0x1e1",
+         36},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -111,7 +113,10 @@ TEST(Pipeline, ParseAndExecutionOrder)
 }
 
 int g_CleanCount = 0;
-void CountClean() { g_CleanCount++; }
+void CountClean()
+{
+    g_CleanCount++;
+}
 
 TEST(Pipeline, CleanAllVisitsEverySlotAndEmptiesTheLists)
 {

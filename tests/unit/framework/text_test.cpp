@@ -28,8 +28,8 @@ TEST(IdentifyArg, WholeWordMatching)
         {"/", "/", true, true},
         {"-", "/", true, false},
         {"/MAKEDRV", "/makedrv", true, true},
-        {w63, w63, true, true},   // the longest word that fits the buffers
-        {w64, w64, true, false},  // never matches, nothing written past the buffers
+        {w63, w63, true, true},  // the longest word that fits the buffers
+        {w64, w64, true, false}, // never matches, nothing written past the buffers
         {w64 + "tail", "a", true, false},
         {"\xc4", "\xe4", true, false}, // only A-Z change case
     };
@@ -46,12 +46,9 @@ TEST(TextRoutines, CompareString)
         const char* b;
         int result;
     } cases[] = {
-        {"a", "b", -1},
-        {"b", "a", 1},
-        {"abc", "abc", 0},
-        {"ab", "abc", -'c'}, // a proper prefix against the longer string
-        {"abc", "ab", 'c'},
-        {"\x80", "a", (signed char)0x80 - 'a'}, // characters are signed 8-bit values
+        {"a", "b", -1},     {"b", "a", 1},
+        {"abc", "abc", 0},  {"ab", "abc", -'c'},                    // a proper prefix against the longer string
+        {"abc", "ab", 'c'}, {"\x80", "a", (signed char)0x80 - 'a'}, // characters are signed 8-bit values
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.a) + " vs " + c.b);

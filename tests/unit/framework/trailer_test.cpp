@@ -85,14 +85,16 @@ TEST(TrailerScan, EdgeCases)
              Put32(b, 36, 200);
              return b;
          }(),
-         true, {16}},
+         true,
+         {16}},
         {"second record running past the end",
          [] {
              Bytes b = Block(16, {24, 24});
              Put32(b, 60, 25);
              return b;
          }(),
-         true, {16, 32}},
+         true,
+         {16, 32}},
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
