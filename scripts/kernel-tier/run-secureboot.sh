@@ -2,7 +2,7 @@
 # The real-kernel tier's Secure Boot guest: the SMI module (modules/zorvik_smi)
 # under a real Secure Boot and a real lockdown.
 #
-#   run-secureboot.sh SMI_TEST64 SMI_TEST32 WORKDIR [ZORVIK_I386 ZORVIK_X86_64 FWEMU]
+#   run-secureboot.sh SMI_PROBE64 SMI_PROBE32 WORKDIR [ZORVIK_I386 ZORVIK_X86_64 FWEMU]
 #
 # 1. Style: the kernel's checkpatch.pl --no-tree finds no error in the
 #    module's sources.
@@ -52,8 +52,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 # shellcheck source=lib.sh
 . "$here/lib.sh"
-smi_test64=$(realpath "$1")
-smi_test32=$(realpath "$2")
+smi_probe64=$(realpath "$1")
+smi_probe32=$(realpath "$2")
 work=$(realpath -m "$3")
 zorvik_builds=()
 if [ "$#" -ge 6 ]; then
@@ -166,7 +166,7 @@ fi
 
 # --- 5. the guest -----------------------------------------------------------
 files=(ktier/efivarfs.ko="$cache/$release/efivarfs.ko"
-       ktier/smi_test64="$smi_test64" ktier/smi_test32="$smi_test32"
+       ktier/smi_probe64="$smi_probe64" ktier/smi_probe32="$smi_probe32"
        ktier/unsigned/zorvik_smi.ko="$work/unsigned/zorvik_smi.ko"
        ktier/signed/zorvik_smi.ko="$signed")
 

@@ -6,7 +6,7 @@
 #     lockdown= parameter;
 #   - the unsigned SMI module is refused, the one that DKMS built and signed
 #     loads by its modprobe name from where DKMS installs it;
-#   - smi_test (64- and 32-bit) against the module: every refusal, iopl and
+#   - smi_probe (64- and 32-bit) against the module: every refusal, iopl and
 #     /dev/mem refused, the SMIs ZORVIK uses, the count of SMIs;
 #   - ZORVIK through the module, when the host put ZORVIK into /ktier/zorvik
 #     (the blocks marked ">>> ZORVIK through the module").
@@ -134,7 +134,7 @@ fadt=$(grep -o 'ACPI: FACP 0x[0-9A-Fa-f]*' /tmp/boot-log.txt | head -1 | sed 's/
 echo "  System RAM page $ram, device memory $device, FADT $fadt"
 total=0
 for bits in 64 32; do
-  smi_test$bits smi$bits "$ram" "$device" "$fadt" > /tmp/prog.txt 2>&1
+  smi_probe$bits smi$bits "$ram" "$device" "$fadt" > /tmp/prog.txt 2>&1
   status=$?
   cat /tmp/prog.txt
   passed=$((passed + $(grep -c '^ok ' /tmp/prog.txt)))
