@@ -1,5 +1,6 @@
 # Debian packages, one per install component (ZorvikInstall.cmake):
-#   zorvik        the static i386 ZORVIK        (architecture i386)
+#   zorvik        the static i386 ZORVIK        (architecture i386; without
+#                 the i386 build, ZORVIK_I386 OFF, the x86-64 one: amd64)
 #   zorvik        the static x86-64 ZORVIK      (architecture amd64; component zorvik_amd64)
 #   tessvin       the EFI variable tool         (the build machine's)
 #   zorvik-fwemu  the virtual platform          (the build machine's; needs busybox-static)
@@ -31,7 +32,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
 set(CPACK_DEBIAN_ZORVIK_PACKAGE_NAME zorvik)
-set(CPACK_DEBIAN_ZORVIK_PACKAGE_ARCHITECTURE i386)
 set(CPACK_DEBIAN_ZORVIK_PACKAGE_SUGGESTS "gcc, make, zorvik-dkms")
 set(ZORVIK_DEB_SUMMARY "read and change the firmware boot configuration
 ZORVIK reads and changes the boot configuration of the machine it runs on
@@ -44,14 +44,24 @@ the firmware reserves no memory hole it builds and loads a small helper
 kernel module, which needs the running kernel's headers, gcc and make.
 Where the kernel refuses I/O privilege (UEFI Secure Boot), it goes through
 the signed SMI module of zorvik-dkms.")
-set(CPACK_COMPONENT_ZORVIK_DESCRIPTION "${ZORVIK_DEB_SUMMARY}
-It is a static 32-bit x86 program for Linux and Android, run as root. ${ZORVIK_DEB_ROUTES}")
+set(ZORVIK_DEB_I386 "It is a static 32-bit x86 program for Linux and Android, run as root.")
+set(ZORVIK_DEB_AMD64 "It is a static x86-64 program for Linux, run as root.")
+# The package is labelled by the build it holds (ZorvikInstall.cmake).
+if(TARGET zorvik_i386)
+  set(CPACK_DEBIAN_ZORVIK_PACKAGE_ARCHITECTURE i386)
+  set(CPACK_COMPONENT_ZORVIK_DESCRIPTION "${ZORVIK_DEB_SUMMARY}
+${ZORVIK_DEB_I386} ${ZORVIK_DEB_ROUTES}")
+else()
+  set(CPACK_DEBIAN_ZORVIK_PACKAGE_ARCHITECTURE amd64)
+  set(CPACK_COMPONENT_ZORVIK_DESCRIPTION "${ZORVIK_DEB_SUMMARY}
+${ZORVIK_DEB_AMD64} ${ZORVIK_DEB_ROUTES}")
+endif()
 
 set(CPACK_DEBIAN_ZORVIK_AMD64_PACKAGE_NAME zorvik)
 set(CPACK_DEBIAN_ZORVIK_AMD64_PACKAGE_ARCHITECTURE amd64)
 set(CPACK_DEBIAN_ZORVIK_AMD64_PACKAGE_SUGGESTS "gcc, make, zorvik-dkms")
 set(CPACK_COMPONENT_ZORVIK_AMD64_DESCRIPTION "${ZORVIK_DEB_SUMMARY}
-It is a static x86-64 program for Linux, run as root. ${ZORVIK_DEB_ROUTES}")
+${ZORVIK_DEB_AMD64} ${ZORVIK_DEB_ROUTES}")
 
 set(CPACK_DEBIAN_TESSVIN_PACKAGE_NAME tessvin)
 set(CPACK_DEBIAN_TESSVIN_PACKAGE_ARCHITECTURE ${ZORVIK_DEB_ARCH})

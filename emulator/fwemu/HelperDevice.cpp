@@ -40,6 +40,7 @@ constexpr int kI386Openat = 295;
 constexpr int kI386Close = 6;
 constexpr int kI386Ioctl = 54;
 constexpr int kI386Mmap2 = 192;
+constexpr int kI386Mprotect = 125;
 constexpr int kNone = -1;
 
 // Module files larger than this are read only this far: none of them is
@@ -196,6 +197,9 @@ void HelperDevice::install(Tracer& tracer)
     tracer.trapSyscall("ioctl", SYS_ioctl, kI386Ioctl, [this](SyscallCall& c) { return onIoctl(c); });
     tracer.trapSyscall("mmap", SYS_mmap, kNone, [this](SyscallCall& c) { return onMmap(c, false); });
     tracer.trapSyscall("mmap2", kNone, kI386Mmap2, [this](SyscallCall& c) { return onMmap(c, true); });
+    if (smi_)
+        tracer.trapSyscall("mprotect", SYS_mprotect, kI386Mprotect,
+                           [this](SyscallCall& c) { return smi_->onMprotect(c); });
 }
 
 void HelperDevice::finish()

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "ProcessAccess.h"
 
@@ -74,6 +76,12 @@ void SmiDevice::makeNode()
 {
     if (::link(memory_.path().c_str(), node_.c_str()) != 0 && errno != EEXIST)
         throw SandboxError("cannot make " + std::string(SmiModule::kDevice) + ": " + std::strerror(errno));
+    writeCount();
+}
+
+void SmiDevice::writeCount()
+{
+    writeSandboxFile(sandbox_.hostPath(kCountFile), std::to_string(module_.smiCount()) + "\n");
 }
 
 int SmiDevice::load(const std::string& image)
@@ -143,6 +151,7 @@ SyscallAction SmiDevice::onIoctl(SyscallCall& call)
             for (auto it = outcome.detail.begin(); it != outcome.detail.end(); ++it)
                 fields[it.key()] = it.value();
             trace_.write("port_write", fields);
+            writeCount();
             if (!writeMemory(pid, arg, &request, sizeof request))
                 result = -EFAULT;
             if (result == 0)
@@ -166,16 +175,54 @@ SyscallAction SmiDevice::onMmap(SyscallCall& call, bool pages)
     // Refusals of the kernel's own, before the device is asked: it runs them.
     if (length == 0 || offset % SmiModule::kPage != 0)
         return SyscallAction::run();
-    const uint32_t type = uint32_t(flags) & MAP_TYPE;
-    const bool shared = type == MAP_SHARED || type == MAP_SHARED_VALIDATE;
     json detail = {{"pid", call.tracee.pid},     {"call", "mmap"},   {"fd", asInt(call.args[4])},
                    {"length", length},           {"offset", offset}, {"prot", prot & 0xFFFFFFFF},
                    {"flags", flags & 0xFFFFFFFF}};
-    const int result = module_.mmap(offset, length, (prot & PROT_WRITE) != 0, shared, detail);
+    const int result = module_.mmap(offset, length, (prot & PROT_WRITE) != 0, detail);
     trace_.write("smi_device", detail);
     // The node is physical memory: the mapping at the offset asked for is
     // the window itself.
     return result == 0 ? SyscallAction::run() : SyscallAction::skipWith(result);
+}
+
+// Making a mapping of the device writable: refused (EACCES) for every part
+// that maps a read-only window, as the module takes its mappings' right to
+// become writable away. The file offset of the mapping is the physical
+// address.
+SyscallAction SmiDevice::onMprotect(SyscallCall& call)
+{
+    const uint64_t mask = call.compat ? 0xFFFFFFFF : ~0ULL;
+    const uint64_t start = call.args[0] & mask, length = call.args[1] & mask, prot = call.args[2];
+    if ((prot & PROT_WRITE) == 0 || start + length < start)
+        return SyscallAction::run();
+    const uint64_t end = start + length;
+    std::ifstream maps("/proc/" + std::to_string(call.tracee.pid) + "/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        std::istringstream fields(line);
+        std::string range, perms, offset, device, inode, path;
+        fields >> range >> perms >> offset >> device >> inode;
+        std::getline(fields, path);
+        path.erase(0, path.find_first_not_of(' '));
+        if (path != node_ && path != node_ + " (deleted)")
+            continue;
+        const uint64_t from = std::stoull(range.substr(0, range.find('-')), nullptr, 16);
+        const uint64_t to = std::stoull(range.substr(range.find('-') + 1), nullptr, 16);
+        const uint64_t lo = std::max(from, start), hi = std::min(to, end);
+        if (lo >= hi)
+            continue;
+        const uint64_t phys = std::stoull(offset, nullptr, 16) + (lo - from);
+        if (!module_.mayWrite(phys, hi - lo)) {
+            trace_.write("smi_device", {{"pid", call.tracee.pid},
+                                        {"call", "mprotect"},
+                                        {"address", lo},
+                                        {"offset", phys},
+                                        {"prot", prot & 0xFFFFFFFF},
+                                        {"result", -EACCES}});
+            return SyscallAction::skipWith(-EACCES);
+        }
+    }
+    return SyscallAction::run();
 }
 
 void SmiDevice::finish()

@@ -3,13 +3,14 @@
 // where DKMS leaves them (modprobe, busybox's, loads from there), the device
 // node /dev/zorvik_smi once the module is loaded (a hard link to the
 // sandbox's /dev/mem file, so that a mapping at a physical address is that
-// memory), and the system calls that reach the device, handed over by
-// HelperDevice:
+// memory) with its sysfs count of SMIs, and the system calls that reach the
+// device, handed over by HelperDevice:
 //   init_module, finit_module   the module file: loads, or is refused
 //   open, openat                the open rule: CAP_SYS_RAWIO, one opener
 //   ioctl                       INFO, RAISE (an SMI of the firmware model,
 //                               traced as a port write), SET_MAILBOX
 //   mmap, mmap2                 the module's windows; the mapping itself runs
+//   mprotect                    a read-only window stays read-only
 //   close                       traced
 #ifndef FWEMU_SMIDEVICE_H
 #define FWEMU_SMIDEVICE_H
@@ -49,11 +50,16 @@ public:
     void onClose(pid_t pid, int fd);
     SyscallAction onIoctl(SyscallCall& call);
     SyscallAction onMmap(SyscallCall& call, bool pages);
+    SyscallAction onMprotect(SyscallCall& call);
     // Writes the "smi_module" trace event: the module's state after the run.
     void finish();
 
+    // The module's read-only sysfs attribute with its count of SMIs.
+    static constexpr const char* kCountFile = "/sys/class/misc/" ZORVIK_SMI_NAME "/smi_count";
+
 private:
     void makeNode();
+    void writeCount();
 
     const PlatformDescription& platform_;
     Sandbox& sandbox_;

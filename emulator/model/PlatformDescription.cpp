@@ -186,6 +186,22 @@ std::vector<uint16_t> PlatformDescription::effectiveSmiPorts() const
     return ports;
 }
 
+PlatformDescription::MemoryType PlatformDescription::memoryType(uint64_t address) const
+{
+    const uint64_t page = 0x1000;
+    if (address >= memorySize)
+        return MemoryType::None;
+    if (address < 0xA0000)
+        return MemoryType::Ram;
+    if (address < 0x100000)
+        return MemoryType::Reserved;
+    if (memoryHole && address >= (*memoryHole & ~(page - 1)) && address < *memoryHole + kSmiBufferSize)
+        return MemoryType::Reserved;
+    if (acpi && address >= acpiArea())
+        return MemoryType::Acpi;
+    return MemoryType::Ram;
+}
+
 void PlatformDescription::validate() const
 {
     if (memorySize < 0x1000000 || memorySize > 0x100000000ULL || memorySize % 0x1000 != 0)

@@ -124,6 +124,12 @@ struct PlatformDescription {
     static constexpr uint32_t kSmiBufferSize = 0x10000;
     // ACPI tables live in the top MiB of physical memory.
     uint64_t acpiArea() const { return memorySize - 0x100000; }
+    // The memory map the firmware hands the kernel, by page: RAM below
+    // 640 KiB and from 1 MiB, reserved from 640 KiB to 1 MiB (video memory,
+    // BIOS area) and the memory hole's pages, the top MiB ACPI tables (RAM
+    // without them), nothing above the memory (device memory, unmapped).
+    enum class MemoryType { Ram, Reserved, Acpi, None };
+    MemoryType memoryType(uint64_t address) const;
 
     // The ports whose writes raise an SMI: `smi_ports` when given, else the
     // FADT's port, every "$ASF" port and 0xB2.

@@ -15,6 +15,11 @@ constexpr uint8_t kCodes[] = {FirmwareModel::kMemoryHoleQuery, FirmwareModel::kO
 // What the kernel's module signing appends to a signed module file.
 constexpr const char* kSignatureTrailer = "~Module signature appended~\n";
 constexpr size_t kAsfHeaderSize = 14;
+constexpr uint64_t kBelow4G = 0x100000000ULL;
+// The calling interface's request block: four input words from offset 4;
+// those below 64 KiB are values, the others addresses.
+constexpr uint32_t kCallInputs = 4;
+constexpr uint32_t kCallValueLimit = 0x10000;
 
 uint64_t roundUpToPage(uint64_t n)
 {
@@ -33,6 +38,8 @@ SmiModule::SmiModule(const KernelDescription& kernel, const PlatformDescription&
         if (h < kBuffer + uint64_t(ZORVIK_SMI_BUFFER_SIZE) && h + PlatformDescription::kSmiBufferSize > kBuffer)
             buffer_ = kBufferBelowHole;
     }
+    if (loaded_)
+        findPorts();
 }
 
 std::string SmiModule::image() const
@@ -59,10 +66,11 @@ int SmiModule::load(const std::string& image)
     if (image == own && platform_.lockedDown())
         return -EKEYREJECTED;
     loaded_ = true;
+    findPorts();
     return 0;
 }
 
-int SmiModule::open(bool rawio, bool inUse) const
+int SmiModule::open(bool rawio, bool inUse)
 {
     if (!loaded_)
         return -ENXIO;
@@ -70,6 +78,8 @@ int SmiModule::open(bool rawio, bool inUse) const
         return -EPERM;
     if (inUse)
         return -EBUSY;
+    memory_.view(buffer_, ZORVIK_SMI_BUFFER_SIZE).fill(0, ZORVIK_SMI_BUFFER_SIZE, 0);
+    hole_ = 0;
     return 0;
 }
 
@@ -83,26 +93,53 @@ zorvik_smi_info SmiModule::info() const
     return i;
 }
 
-std::optional<uint32_t> SmiModule::firstAsf() const
+void SmiModule::findPorts()
 {
     ByteView area = memory_.view(PlatformDescription::kBiosArea, PlatformDescription::kBiosAreaSize);
-    for (uint32_t off = 0; off + kAsfHeaderSize <= area.size(); off++)
-        if (area.hasSignature(off, "$ASF"))
-            return off;
-    return std::nullopt;
+    bool first = true;
+    for (uint32_t off = 0; off + kAsfHeaderSize <= area.size(); off++) {
+        if (!area.hasSignature(off, "$ASF"))
+            continue;
+        lastAsfPort_ = area.u16(off + 12);
+        if (!first)
+            continue;
+        first = false;
+        firstAsfPort_ = lastAsfPort_;
+        const uint32_t data = off + area.u8(off + 4);
+        if (firstAsfPort_ != 0 && data + 4 <= area.size())
+            mailbox_ = PlatformDescription::kBiosArea + data;
+    }
 }
 
 bool SmiModule::allowedPort(uint16_t port) const
 {
-    if (port == ZORVIK_SMI_DEFAULT_PORT)
-        return true;
-    if (platform_.acpi && platform_.acpi->fadtSmiCmd != 0 && port == platform_.acpi->fadtSmiCmd)
-        return true;
-    std::optional<uint32_t> asf = firstAsf();
-    if (!asf)
+    const uint16_t fadt = platform_.acpi ? platform_.acpi->fadtSmiCmd : 0;
+    return port == ZORVIK_SMI_DEFAULT_PORT ||
+           (port != 0 && (port == fadt || port == firstAsfPort_ || port == lastAsfPort_));
+}
+
+// Every page of the hole reserved in the memory map, below 4 GiB.
+bool SmiModule::reservedBelow4G(uint32_t hole) const
+{
+    const uint64_t end = roundUpToPage(uint64_t(hole) + ZORVIK_SMI_BUFFER_SIZE);
+    if (end > kBelow4G)
         return false;
-    const uint16_t asfPort = memory_.view(PlatformDescription::kBiosArea + *asf, kAsfHeaderSize).u16(12);
-    return asfPort != 0 && port == asfPort;
+    for (uint64_t page = hole & ~(kPage - 1); page < end; page += kPage)
+        if (platform_.memoryType(page) != PlatformDescription::MemoryType::Reserved)
+            return false;
+    return true;
+}
+
+bool SmiModule::callInputsAllowed() const
+{
+    const uint32_t shared = sharedBuffer();
+    ByteView block = memory_.view(shared, 4 + 4 * kCallInputs);
+    for (uint32_t i = 0; i < kCallInputs; i++) {
+        const uint32_t v = block.u32(4 + 4 * i);
+        if (v >= kCallValueLimit && (v < shared || v - shared >= ZORVIK_SMI_BUFFER_SIZE))
+            return false;
+    }
+    return true;
 }
 
 int SmiModule::raise(zorvik_smi_raise& request, PortWrite& write, PortWriteOutcome& outcome)
@@ -110,56 +147,72 @@ int SmiModule::raise(zorvik_smi_raise& request, PortWrite& write, PortWriteOutco
     bool known = false;
     for (uint8_t code : kCodes)
         known = known || request.code == code;
-    if (!known || !allowedPort(request.port))
+    if (request.reserved != 0 || !known || !allowedPort(request.port))
         return -EINVAL;
     const bool holeQuery = request.code == FirmwareModel::kMemoryHoleQuery;
+    if (request.code == FirmwareModel::kCallingInterface && !callInputsAllowed())
+        return -EINVAL;
     write = PortWrite{request.port, request.code, holeQuery ? 0 : sharedBuffer(), 0};
     outcome = firmware_.portWrite(write);
-    request.ebx = outcome.ebx.value_or(write.ebx);
-    if (holeQuery)
-        hole_ = request.ebx;
     smiCount_++;
+    request.ebx = 0;
+    if (holeQuery) {
+        const uint32_t answer = outcome.ebx.value_or(write.ebx);
+        hole_ = answer != 0 && reservedBelow4G(answer) ? answer : 0;
+        request.ebx = hole_;
+    }
     return 0;
 }
 
 int SmiModule::setMailbox(json& detail)
 {
-    std::optional<uint32_t> asf = firstAsf();
-    if (!asf)
+    if (!mailbox_)
         return -ENOENT;
-    const uint32_t data = *asf + memory_.view(PlatformDescription::kBiosArea + *asf, kAsfHeaderSize).u8(4);
-    if (data + 4 > PlatformDescription::kBiosAreaSize)
-        return -ENOENT;
-    memory_.view(PlatformDescription::kBiosArea + data, 4).setU32(0, sharedBuffer());
-    detail["mailbox"] = PlatformDescription::kBiosArea + data;
+    memory_.view(*mailbox_, 4).setU32(0, sharedBuffer());
+    detail["mailbox"] = *mailbox_;
     detail["value"] = sharedBuffer();
     return 0;
 }
 
-int SmiModule::mmap(uint64_t offset, uint64_t length, bool writable, bool shared, json& detail) const
+const char* SmiModule::writableWindow(uint64_t offset, uint64_t end) const
 {
-    std::vector<Window> windows = {{"low", 0, kLowAreaEnd, false},
-                                   {"buffer", buffer_, buffer_ + uint64_t(ZORVIK_SMI_BUFFER_SIZE), true}};
-    if (platform_.acpi)
-        windows.push_back({"acpi", platform_.acpiArea(), platform_.memorySize, false});
-    if (hole_ != 0)
-        windows.push_back(
-            {"hole", hole_ & ~(kPage - 1), roundUpToPage(uint64_t(hole_) + ZORVIK_SMI_BUFFER_SIZE), true});
+    if (offset >= buffer_ && end <= buffer_ + uint64_t(ZORVIK_SMI_BUFFER_SIZE))
+        return "buffer";
+    if (hole_ != 0 && offset >= (hole_ & ~(kPage - 1)) &&
+        end <= roundUpToPage(uint64_t(hole_) + ZORVIK_SMI_BUFFER_SIZE))
+        return "hole";
+    return nullptr;
+}
+
+int SmiModule::mmap(uint64_t offset, uint64_t length, bool writable, json& detail) const
+{
     const uint64_t end = offset + roundUpToPage(length);
-    const Window* found = nullptr;
-    for (const Window& w : windows)
-        if (offset >= w.start && end <= w.end)
-            found = &w;
+    const char* window = end > offset ? writableWindow(offset, end) : nullptr;
     int result = 0;
-    if (found == nullptr)
-        result = -EPERM;
-    else if (writable && !found->writable)
-        result = -EACCES;
-    else if (writable && !shared)
-        result = -EINVAL;
-    detail["window"] = found != nullptr ? json(found->name) : json(nullptr);
+    if (window == nullptr) {
+        // Read-only: each page below 1 MiB, or firmware memory (reserved or
+        // ACPI tables, no RAM) by the memory map.
+        window = "read-only";
+        for (uint64_t page = offset; page < end && result == 0; page += kPage) {
+            const PlatformDescription::MemoryType type = platform_.memoryType(page);
+            if (page + kPage > kLowAreaEnd && type != PlatformDescription::MemoryType::Reserved &&
+                type != PlatformDescription::MemoryType::Acpi)
+                result = -EPERM;
+        }
+        if (end <= offset)
+            result = -EPERM;
+        if (result == 0 && writable)
+            result = -EACCES;
+    }
+    detail["window"] = result == -EPERM ? json(nullptr) : json(window);
     detail["result"] = result;
     return result;
+}
+
+bool SmiModule::mayWrite(uint64_t offset, uint64_t length) const
+{
+    const uint64_t end = offset + roundUpToPage(length);
+    return end > offset && writableWindow(offset, end) != nullptr;
 }
 
 json SmiModule::state() const

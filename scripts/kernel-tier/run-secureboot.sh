@@ -2,7 +2,7 @@
 # The real-kernel tier's Secure Boot guest: the SMI module (modules/zorvik_smi)
 # under a real Secure Boot and a real lockdown.
 #
-#   run-secureboot.sh SMI_TEST64 SMI_TEST32 WORKDIR [ZORVIK_I386 ZORVIK_X86_64 FWEMU]
+#   run-secureboot.sh SMI_PROBE64 SMI_PROBE32 WORKDIR [ZORVIK_I386 ZORVIK_X86_64 FWEMU]
 #
 # 1. Style: the kernel's checkpatch.pl --no-tree finds no error in the
 #    module's sources.
@@ -34,10 +34,14 @@
 # ZORVIK through the module (the blocks marked ">>> ZORVIK through the
 # module" here and in the guest): with the two ZORVIK builds and fwemu given
 # and ZORVIK having the route through /dev/zorvik_smi, fwemu first runs the
-# x86-64 build on a platform like QEMU's firmware (no memory hole, no "$ASF",
-# none of the vendor's requests served) with the kernel in lockdown and the
+# x86-64 build on a platform like the guest (QEMU's firmware: no memory hole,
+# no "$ASF", none of the vendor's requests served; the guest's kernel in
+# lockdown, without a kernel tree, gcc or kernel configuration) with the
 # module loaded (and once with its load refused); the guest runs both builds
-# and compares stdout, status and SMI count with those runs.
+# and compares stdout, status and SMI count with those runs, and QEMU's trace
+# shows the same SMIs as fwemu's traces of those runs. This kernel under TCG
+# has no NMI watchdog to switch on (the file reads 0 and refuses writes), so
+# that ZORVIK gives it back is proven by fwemu's runs, whose watchdog is on.
 #
 # Prints one "ok NAME" / "not ok NAME: why" line per check and ends with
 # "kernel-secureboot: N passed, M failed"; exit status 0 when nothing failed.
@@ -48,8 +52,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 # shellcheck source=lib.sh
 . "$here/lib.sh"
-smi_test64=$(realpath "$1")
-smi_test32=$(realpath "$2")
+smi_probe64=$(realpath "$1")
+smi_probe32=$(realpath "$2")
 work=$(realpath -m "$3")
 zorvik_builds=()
 if [ "$#" -ge 6 ]; then
@@ -162,7 +166,7 @@ fi
 
 # --- 5. the guest -----------------------------------------------------------
 files=(ktier/efivarfs.ko="$cache/$release/efivarfs.ko"
-       ktier/smi_test64="$smi_test64" ktier/smi_test32="$smi_test32"
+       ktier/smi_probe64="$smi_probe64" ktier/smi_probe32="$smi_probe32"
        ktier/unsigned/zorvik_smi.ko="$work/unsigned/zorvik_smi.ko"
        ktier/signed/zorvik_smi.ko="$signed")
 
@@ -171,17 +175,19 @@ if [ "${#zorvik_builds[@]}" -gt 0 ] && grep -q -a /dev/zorvik_smi "${zorvik_buil
   z=$work/zorvik
   mkdir -p "$z/expect"
   printf '%s\n' /GetBootOrder /GetMode /GSB > "$z/commands"
+  fwemu_watchdog=
   for state in loaded unsigned; do
     cat > "$work/platform-$state.json" <<PLATFORM
 {
-  "description": "QEMU's firmware as the Secure Boot guest has it (no memory hole, no ASF structure, none of the vendor's requests served); the kernel in lockdown, the SMI module $state",
+  "description": "QEMU's firmware as the Secure Boot guest has it (no memory hole, no ASF structure, none of the vendor's requests served); the guest's kernel in lockdown, without its tree, gcc or configuration; the SMI module $state",
   "memory_hole": null,
   "asf": [],
   "flash": {"open_status": null, "info": null, "fps": null, "bpt": null},
   "dore": {"present": false},
   "boot": null,
+  "nmi_watchdog": true,
   "lockdown": "integrity",
-  "kernel": {"smi_module": "$state"}
+  "kernel": {"release": "$release", "tree": null, "gcc": false, "boot_config": false, "smi_module": "$state"}
 }
 PLATFORM
     while read -r command; do
@@ -195,13 +201,23 @@ PLATFORM
         fwemu_failed="ZORVIK $command, module $state: $(head -3 "$e.err")"
         break 2
       fi
-      grep '"event":"port_write"' "$e.trace" | grep -c '"smi":true' > "$e.smis"
+      # The codes of the SMIs, one a line (e.g. 0x7f), and their number.
+      grep '"event":"port_write"' "$e.trace" | grep '"smi":true' |
+        sed 's/.*"al":\([0-9]*\).*/\1/' | xargs -r printf '0x%02x\n' > "$e.codes"
+      grep -c . "$e.codes" > "$e.smis"
       echo "  fwemu: ZORVIK $command, module $state: status $status, $(cat "$e.smis") SMIs"
+      wd=$(grep '"event":"finish"' "$e.trace" | sed -n 's/.*"nmi_watchdog":"\([^"]*\)\\n".*/\1/p')
+      [ "$wd" = 1 ] || fwemu_watchdog="$fwemu_watchdog ZORVIK $command, module $state: it reads '$wd' after the run;"
     done < "$z/commands"
   done
   if [ -n "${fwemu_failed:-}" ]; then
     not_ok fwemu/expectations "fwemu could not run $fwemu_failed"
   else
+    if [ -z "${fwemu_watchdog:-}" ]; then
+      ok fwemu/nmi-watchdog-back
+    else
+      not_ok fwemu/nmi-watchdog-back "$fwemu_watchdog"
+    fi
     rm -f "$z"/expect/*.trace "$z"/expect/*.err
     for pair in "${zorvik_builds[@]}"; do
       cp "${pair#*=}" "$z/${pair%%=*}"
@@ -276,7 +292,11 @@ module_smis() {
   ' "$work/qemu.log"
 }
 buffer=$(tr -d '\r' < "$log" | sed -n 's/^smi64: raised .* (buffer \(0x[0-9a-f]*\))$/\1/p')
-count=$(tr -d '\r' < "$log" | sed -n 's/^sbtier: module SMI count \([0-9]*\)$/\1/p')
+# The module's count after the test programs, and at the end (after
+# ZORVIK's runs, when they ran).
+programs=$(tr -d '\r' < "$log" | sed -n 's/^sbtier: module SMI count \([0-9]*\)$/\1/p')
+count=$(tr -d '\r' < "$log" | sed -n 's/^sbtier: module SMI count after ZORVIK \([0-9]*\)$/\1/p')
+[ -n "$count" ] || count=$programs
 smis=$(module_smis)
 echo "  SMIs of the module seen by QEMU (code EAX EBX ECX):"
 echo "${smis:-  none}" | sed 's/^/  | /'
@@ -294,5 +314,23 @@ if [ -n "$count" ] && [ "$n" = "$count" ] && [ -z "$bad" ]; then
 else
   not_ok qemu/module-smis "QEMU saw $n SMIs with the module's codes, the module counted ${count:-none}; wrong registers: ${bad:-none} (buffer ${buffer:-unknown})"
 fi
+
+# >>> ZORVIK through the module: the SMIs after the programs' are those of
+# ZORVIK's runs in the guest's order (the builds by name, each with every
+# command); their codes must be those of fwemu's traces of the same runs.
+if [ -n "${z:-}" ] && [ -n "$programs" ] && [ "$count" != "$programs" ]; then
+  want=$(printf '%s\n' "${zorvik_builds[@]%%=*}" | LC_ALL=C sort | while read -r _; do
+    while read -r command; do cat "$z/expect/loaded-${command#/}.codes"; done < "$z/commands"
+  done)
+  got=$(echo "$smis" | tail -n +$((programs + 1)) | awk '{ print $1 }')
+  echo "  ZORVIK's runs under lockdown: the module counted $((count - programs)) SMIs, QEMU saw" \
+    "$(echo "$got" | grep -c .), fwemu's traces of the same runs show $(echo "$want" | grep -c .)"
+  if [ -n "$want" ] && [ "$got" = "$want" ] && [ "$((count - programs))" = "$(echo "$want" | grep -c .)" ]; then
+    ok qemu/zorvik-smis
+  else
+    not_ok qemu/zorvik-smis "codes QEMU saw: $(echo "$got" | tr '\n' ' '); in fwemu's traces: $(echo "$want" | tr '\n' ' ')"
+  fi
+fi
+# <<< ZORVIK through the module
 echo "kernel-secureboot: the whole run took $(( $(date +%s) - tier_start )) s"
 finish

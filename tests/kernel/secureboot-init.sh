@@ -6,20 +6,22 @@
 #     lockdown= parameter;
 #   - the unsigned SMI module is refused, the one that DKMS built and signed
 #     loads by its modprobe name from where DKMS installs it;
-#   - smi_test (64- and 32-bit) against the module: every refusal, iopl and
+#   - smi_probe (64- and 32-bit) against the module: every refusal, iopl and
 #     /dev/mem refused, the SMIs ZORVIK uses, the count of SMIs;
 #   - ZORVIK through the module, when the host put ZORVIK into /ktier/zorvik
 #     (the blocks marked ">>> ZORVIK through the module").
 # Prints "ok NAME" / "not ok NAME: why" lines with indented detail lines,
 # ends with "sbtier: N passed, M failed" and powers the machine off.
 
-/bin/busybox mkdir -p /proc /sys /dev /tmp /usr/bin /usr/sbin /sbin
+/bin/busybox mkdir -p /proc /sys /dev /tmp /run /usr/bin /usr/sbin /sbin
 /bin/busybox --install -s
 export PATH=/ktier:/bin:/sbin:/usr/bin:/usr/sbin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /tmp
+# An empty /run/lock, as a booted system has: ZORVIK's machine-wide lock.
+mount -t tmpfs -o mode=0755 tmpfs /run && mkdir -m 1777 /run/lock
 mount -t securityfs securityfs /sys/kernel/security 2>/dev/null
 
 passed=0
@@ -132,7 +134,7 @@ fadt=$(grep -o 'ACPI: FACP 0x[0-9A-Fa-f]*' /tmp/boot-log.txt | head -1 | sed 's/
 echo "  System RAM page $ram, device memory $device, FADT $fadt"
 total=0
 for bits in 64 32; do
-  smi_test$bits smi$bits "$ram" "$device" "$fadt" > /tmp/prog.txt 2>&1
+  smi_probe$bits smi$bits "$ram" "$device" "$fadt" > /tmp/prog.txt 2>&1
   status=$?
   cat /tmp/prog.txt
   passed=$((passed + $(grep -c '^ok ' /tmp/prog.txt)))

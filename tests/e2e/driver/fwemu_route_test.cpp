@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
 
 #include "FwemuRun.h"
 #include "support/ExpectedTexts.h"
@@ -432,24 +434,50 @@ TEST(FwemuRoute, Kernel24)
     ExpectCleanEnd(r, {});
 }
 
-// The SMI module's device as a program sees it (64-bit and i386): each of its
-// refusals, and that only the SMIs it raised are counted, as the trace shows.
+// The SMI module's device as a program sees it (64-bit and i386), through
+// the probe that also runs in the Secure Boot guest: on a virtual machine's
+// platform (Secure Boot, lockdown, the module loaded), without "$ASF"
+// structures, with two, and with a first one naming port 0. Every SMI it
+// counted is one the firmware model served, as the trace and the module's
+// count show.
 TEST(FwemuRoute, SmiDeviceRefusals)
 {
+    auto asf = [](const char* offset, const char* port) {
+        return json{{"offset", offset}, {"data_distance", 16}, {"port", port}};
+    };
+    const struct Case {
+        const char* name;
+        json asf;
+    } cases[] = {
+        {"no $ASF", json::array()},
+        {"two $ASF", {asf("0x1230", "0xB0"), asf("0x2000", "0xB8")}},
+        {"first $ASF naming port 0", {asf("0x1230", "0x00"), asf("0x2000", "0xB8")}},
+    };
+    std::ifstream in(std::string(PLATFORMS_DIR) + "/secure-boot-vm.json");
+    const json vm = json::parse(in);
+    // RAM at 2 MiB, device memory above the platform's memory, the FADT
+    // where fwemu lays it (2 pages into the ACPI tables' top MiB).
+    char fadt[20];
+    std::snprintf(fadt, sizeof fadt, "%llx",
+                  std::stoull(vm["memory_size"].get<std::string>(), nullptr, 16) - 0x100000 + 0x2000);
+    const std::vector<std::string> args = {"probe", "200000", "FEC00000", fadt};
     for (const char* probe : {SMI_PROBE_PATH, SMI_PROBE32_PATH}) {
-        SCOPED_TRACE(probe);
         if (!testsupport::KernelStartsProgram(probe))
             continue; // this kernel runs no i386 program
-        json p = DriverPlatform();
-        p["lockdown"] = "integrity";
-        p["kernel"]["smi_module"] = "loaded";
-        FwemuRun r = RunUnderFwemu(p, probe, {});
-        EXPECT_EQ(r.status, 0) << r.out << r.err;
-        EXPECT_EQ(r.out.find("not ok"), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find("PASSED\n"), std::string::npos) << r.out;
-        EXPECT_EQ(r.PortWrites().size(), 1u);
-        ASSERT_EQ(r.Events("smi_module").size(), 1u);
-        EXPECT_EQ(r.Events("smi_module")[0]["smi_count"], 1);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(probe) + ", " + c.name);
+            json p = vm;
+            p["asf"] = c.asf;
+            FwemuRun r = RunUnderFwemu(p, probe, args);
+            EXPECT_EQ(r.status, 0) << r.out << r.err;
+            EXPECT_EQ(r.out.find("not ok"), std::string::npos) << r.out;
+            const size_t raised = r.out.find("probe: raised ");
+            ASSERT_NE(raised, std::string::npos) << r.out;
+            const int count = std::stoi(r.out.substr(raised + 14));
+            EXPECT_EQ(int(r.PortWrites().size()), count);
+            ASSERT_EQ(r.Events("smi_module").size(), 1u);
+            EXPECT_EQ(r.Events("smi_module")[0]["smi_count"], count);
+        }
     }
 }
 
