@@ -47,11 +47,6 @@ constexpr int kNone = -1;
 // the module make leaves, which is all that loads.
 constexpr size_t kImageLimit = 4096;
 
-int asInt(uint64_t arg)
-{
-    return int(int32_t(uint32_t(arg)));
-}
-
 std::string firstLine(const std::string& text)
 {
     std::string line = text.substr(0, text.find('\n'));
@@ -519,22 +514,14 @@ SyscallAction HelperDevice::onMmap(SyscallCall& call, bool pages)
         return smi_->onMmap(call, pages);
     if (!nodeOfDescriptor(pid, fd))
         return SyscallAction::run();
-    const uint64_t length = call.compat ? (call.args[1] & 0xFFFFFFFF) : call.args[1];
-    const uint64_t prot = call.args[2], flags = call.args[3];
-    const uint64_t offset = pages ? call.args[5] * HelperModule::kPage : call.args[5];
-    // Refusals of the kernel's own, before the device is asked: it runs them.
-    if (length == 0 || offset % HelperModule::kPage != 0)
+    const MmapRequest m = mmapRequest(call.args, call.compat, pages, HelperModule::kPage);
+    // The kernel's own refusals: it runs them.
+    if (m.kernelRefuses(HelperModule::kPage))
         return SyscallAction::run();
-    const uint32_t type = uint32_t(flags) & MAP_TYPE;
-    const bool shared = type == MAP_SHARED || type == MAP_SHARED_VALIDATE;
-    json detail = {{"pid", pid},
-                   {"fd", fd},
-                   {"length", length},
-                   {"offset", offset},
-                   {"prot", prot & 0xFFFFFFFF},
-                   {"flags", flags & 0xFFFFFFFF}};
+    json detail = {{"pid", pid},         {"fd", fd},       {"length", m.length},
+                   {"offset", m.offset}, {"prot", m.prot}, {"flags", m.flags}};
     uint64_t phys = 0;
-    const int result = module_->mmap(offset, length, (prot & PROT_WRITE) != 0, shared, phys, detail);
+    const int result = module_->mmap(m.offset, m.length, m.writable(), m.shared(), phys, detail);
     trace_.write("device_mmap", detail);
     if (result != 0)
         return SyscallAction::skipWith(result);

@@ -22,11 +22,6 @@ namespace {
 
 constexpr unsigned kCapSysRawio = 17;
 
-int asInt(uint64_t arg)
-{
-    return int(int32_t(uint32_t(arg)));
-}
-
 const char* requestName(unsigned cmd)
 {
     switch (cmd) {
@@ -169,16 +164,13 @@ SyscallAction SmiDevice::onIoctl(SyscallCall& call)
 
 SyscallAction SmiDevice::onMmap(SyscallCall& call, bool pages)
 {
-    const uint64_t length = call.compat ? (call.args[1] & 0xFFFFFFFF) : call.args[1];
-    const uint64_t prot = call.args[2], flags = call.args[3];
-    const uint64_t offset = pages ? call.args[5] * SmiModule::kPage : call.args[5];
-    // Refusals of the kernel's own, before the device is asked: it runs them.
-    if (length == 0 || offset % SmiModule::kPage != 0)
+    const MmapRequest m = mmapRequest(call.args, call.compat, pages, SmiModule::kPage);
+    // The kernel's own refusals: it runs them.
+    if (m.kernelRefuses(SmiModule::kPage))
         return SyscallAction::run();
-    json detail = {{"pid", call.tracee.pid},     {"call", "mmap"},   {"fd", asInt(call.args[4])},
-                   {"length", length},           {"offset", offset}, {"prot", prot & 0xFFFFFFFF},
-                   {"flags", flags & 0xFFFFFFFF}};
-    const int result = module_.mmap(offset, length, (prot & PROT_WRITE) != 0, detail);
+    json detail = {{"pid", call.tracee.pid}, {"call", "mmap"}, {"fd", m.fd},      {"length", m.length},
+                   {"offset", m.offset},     {"prot", m.prot}, {"flags", m.flags}};
+    const int result = module_.mmap(m.offset, m.length, m.writable(), detail);
     trace_.write("smi_device", detail);
     // The node is physical memory: the mapping at the offset asked for is
     // the window itself.
