@@ -10,9 +10,8 @@
 uint16_t SmiPort = 0;
 uint32_t RuntimeMemoryHoleAddress = 0;
 
-// The hole's mapping and the length it was made with.
-static unsigned char* VirtualAddr = nullptr;
-static unsigned int VirtualLength = 0;
+// The hole's mapping.
+static PHYS_BUFFER_WINDOW HoleWindow;
 
 // Raises the query SMI itself: EBX 0 at the write, the hole's physical
 // address (0 for none) in EBX afterwards.
@@ -47,23 +46,15 @@ void QX3_RuntimeMemoryHoleUnloader(QX3_ARGV_LIST& /*args*/)
 // reported it.
 bool _AllocRuntimeMemoryHole(unsigned int size, unsigned int* phys, unsigned char** virt)
 {
-    if (VirtualAddr == nullptr) {
-        VirtualAddr = MapPhyMem(RuntimeMemoryHoleAddress, size);
-        VirtualLength = VirtualAddr != nullptr ? size : 0;
-    }
+    bool mapped = MapBufferWindow(&HoleWindow, RuntimeMemoryHoleAddress, size);
     *phys = RuntimeMemoryHoleAddress;
-    *virt = VirtualAddr;
-    return VirtualAddr != nullptr;
+    *virt = HoleWindow.Virt;
+    return mapped;
 }
 
 // Releases the mapping (the hole stays known, so a later allocation maps it
 // again). The whole mapping is released, whatever size is given.
 bool _DeallocRuntimeMemoryHole(unsigned int /*phys*/, unsigned int /*size*/)
 {
-    if (VirtualAddr == nullptr)
-        return false;
-    UnMapPhyMem(VirtualAddr, VirtualLength);
-    VirtualAddr = nullptr;
-    VirtualLength = 0;
-    return true;
+    return UnmapBufferWindow(&HoleWindow);
 }

@@ -72,6 +72,25 @@ bool UnMapPhyMem(unsigned char* virt, unsigned int len)
     return true;
 }
 
+bool MapBufferWindow(PHYS_BUFFER_WINDOW* window, unsigned int phys, unsigned int size)
+{
+    if (window->Virt == nullptr) {
+        window->Virt = MapPhyMem(phys, size);
+        window->Length = window->Virt != nullptr ? size : 0;
+    }
+    return window->Virt != nullptr;
+}
+
+bool UnmapBufferWindow(PHYS_BUFFER_WINDOW* window)
+{
+    if (window->Virt == nullptr)
+        return false;
+    UnMapPhyMem(window->Virt, window->Length);
+    window->Virt = nullptr;
+    window->Length = 0;
+    return true;
+}
+
 bool AllocPhyMem(unsigned int size, unsigned int* phys, unsigned char** virt)
 {
     return AllocPhyMemImpl(size, phys, virt);

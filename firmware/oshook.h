@@ -22,6 +22,18 @@ bool InitMemMgr();
 void CleanMemMgr();
 unsigned char* MapPhyMem(unsigned int phys, unsigned int len);
 bool UnMapPhyMem(unsigned char* virt, unsigned int len);
+// A buffer that one provider hands out to every allocation: mapped once,
+// with the size of the first allocation, until it is released.
+struct PHYS_BUFFER_WINDOW {
+    unsigned char* Virt;
+    unsigned int Length;
+};
+// Maps `size` bytes at `phys` unless the window is mapped already; true when
+// it is mapped.
+bool MapBufferWindow(PHYS_BUFFER_WINDOW* window, unsigned int phys, unsigned int size);
+// Releases the whole mapping, whatever size was asked for; false when there
+// was none.
+bool UnmapBufferWindow(PHYS_BUFFER_WINDOW* window);
 bool AllocPhyMem(unsigned int size, unsigned int* phys, unsigned char** virt);
 bool FreePhyMem(unsigned int phys, unsigned int size);
 unsigned char* AllocMem(unsigned int size);

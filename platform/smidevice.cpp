@@ -34,9 +34,8 @@ static uint32_t SmiBufferPhys = 0;
 static uint32_t SmiBufferSize = 0;
 static uint32_t SmiHolePhys = 0;
 
-// The mapping of the module's buffer and the length it was made with.
-static unsigned char* SmiBufferMapping = nullptr;
-static unsigned int SmiBufferMappingLength = 0;
+// The mapping of the module's buffer.
+static PHYS_BUFFER_WINDOW SmiBufferWindow;
 
 static int OpenSmiDevice()
 {
@@ -199,21 +198,15 @@ bool SmiDeviceUseBuffer()
 
 bool _AllocSmiDeviceBuffer(unsigned int size, unsigned int* phys, unsigned char** virt)
 {
-    if (SmiBufferMapping == nullptr && size <= SmiBufferSize) {
-        SmiBufferMapping = MapPhyMem(SmiBufferPhys, size);
-        SmiBufferMappingLength = SmiBufferMapping != nullptr ? size : 0;
-    }
+    // A first allocation larger than the buffer maps nothing.
+    bool mapped = SmiBufferWindow.Virt != nullptr ||
+                  (size <= SmiBufferSize && MapBufferWindow(&SmiBufferWindow, SmiBufferPhys, size));
     *phys = SmiBufferPhys;
-    *virt = SmiBufferMapping;
-    return SmiBufferMapping != nullptr;
+    *virt = SmiBufferWindow.Virt;
+    return mapped;
 }
 
 bool _FreeSmiDeviceBuffer(unsigned int /*phys*/, unsigned int /*size*/)
 {
-    if (SmiBufferMapping == nullptr)
-        return false;
-    UnMapPhyMem(SmiBufferMapping, SmiBufferMappingLength);
-    SmiBufferMapping = nullptr;
-    SmiBufferMappingLength = 0;
-    return true;
+    return UnmapBufferWindow(&SmiBufferWindow);
 }
